@@ -10,7 +10,7 @@
 //   FatalError(4, "数组成员引用下标必须大于等于1"_gbk);   // never returns
 #pragma once
 
-#include <string>
+#include <cstdint>
 
 #include "text/text.h"
 
@@ -19,6 +19,10 @@ namespace qelvaro {
 // Shows the report and ends the process with exit code -1 (status 255). The
 // exit hook is dropped first, so it never runs after a fatal error.
 [[noreturn]] void FatalError(int code, const Text& message);
+
+// The report for memory that could not be obtained:
+// FatalError(0, "分配 N 字节内存失败!") with the byte count asked for.
+[[noreturn]] void AllocationFailed(std::uint64_t bytes);
 
 // The report text in code page 936:
 //   "运行时出错!\r\n\r\n" ["错误代码：" code "\r\n\r\n"] ["错误信息：" message "\r\n"]
