@@ -27,12 +27,15 @@ function(qelvaro_test name)
   if(QELVARO_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(QELVARO_SANITIZE)
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/sanitizer_options.cpp)
+  endif()
   qelvaro_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
+                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # qelvaro_fuzzer(NAME SOURCES... LIBS ...) — a libFuzzer executable.
