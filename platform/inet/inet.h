@@ -33,9 +33,13 @@
 //     failure are delivered first; every read after a failure fails again.
 //   - Time-outs: 15 s to connect (name lookup included); a wait in which
 //     nothing arrives for 30 s fails the transfer.
+//   - Response header blocks of more than 300 KiB in all (the transport's
+//     limit; 1xx and followed redirect answers count) and single header
+//     lines beyond 100 KiB fail the request, as does a reply that is not
+//     HTTP/1.x (no HTTP/0.9) or that ends inside its header block.
 //   - Redirects are followed (at most 10, http and https only) unless the
-//     request says INTERNET_FLAG_NO_AUTO_REDIRECT; then the headers, body and
-//     queries are those of the final response. An http address is redirected
+//     request says INTERNET_FLAG_NO_AUTO_REDIRECT; when they are followed,
+//     the headers, body and queries are those of the final response. An http address is redirected
 //     to https only with INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS, an https
 //     address to http only with INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP; other
 //     such redirects fail the transfer. When a transfer fails after a
@@ -51,18 +55,22 @@
 //     empty path becomes "/" and a path without a leading "/" gets one. A
 //     fragment ("#" and what follows) is never sent.
 //   - The header text of HttpSendRequestA loses every CR or LF that is not
-//     part of a CR LF pair, is split at CR LF, and every non-blank line is sent
-//     in order, as given ("Name:" with an empty value is sent as such).
-//   - The request line and Host come first, then User-Agent (the root's agent,
-//     unless the header text has a User-Agent line of its own, which is then
-//     the only one), then the Accept line made of HttpOpenRequestA's accept
-//     types and the Referer line of its referrer (each left out when the
-//     header text has that header), then the header text's lines, then
-//     Content-Length when a body is sent. Nothing else: no default Accept,
-//     Expect, Content-Type or Pragma lines of the transport. Cookies of the
-//     shared store come as a Cookie line after User-Agent.
+//     part of a CR LF pair, is split at CR LF, and every line with a header
+//     name and ":" is sent in order, as given ("Name:" with an empty value is
+//     sent as such); blank lines and lines without ":" are dropped.
+//   - The lines go in this order: the request line; Host (a Host line of the
+//     header text replaces it); Proxy-Authorization and Authorization when
+//     credentials are set; User-Agent (the root's agent, unless the header
+//     text has a User-Agent line of its own, which is then the only one);
+//     Proxy-Connection when a proxy serves the request; Cookie when the
+//     shared store has cookies for the address; the Accept line made of
+//     HttpOpenRequestA's accept types and the Referer line of its referrer
+//     (each left out when the header text has that header); the header
+//     text's lines; Content-Length when a body is sent. Nothing else: no
+//     default Accept, Expect, Content-Type or Pragma lines of the transport.
 //   - "HTTP/1.0" as version selects HTTP/1.0; anything else HTTP/1.1.
-//   - The verb is sent as given (letters, digits and "-_." only); a body is
+//   - The verb is sent as given (an HTTP token: no spaces, no control
+//     bytes, otherwise HttpOpenRequestA fails); a body is
 //     sent with any verb, "GET" included, whenever one is given. "POST"
 //     without a body sends Content-Length: 0.
 //

@@ -144,12 +144,15 @@ class RawServer {
   std::thread thread_;
 };
 
-class HttpServer {
+// A cpp-httplib server (plain, or SSLServer) run on a thread of its own.
+template <typename Server = httplib::Server>
+class BasicHttpServer {
  public:
-  HttpServer() = default;
-  HttpServer(const HttpServer&) = delete;
-  HttpServer& operator=(const HttpServer&) = delete;
-  ~HttpServer() {
+  template <typename... Args>
+  explicit BasicHttpServer(Args&&... args) : server(std::forward<Args>(args)...) {}
+  BasicHttpServer(const BasicHttpServer&) = delete;
+  BasicHttpServer& operator=(const BasicHttpServer&) = delete;
+  ~BasicHttpServer() {
     server.stop();
     if (thread_.joinable()) thread_.join();
   }
@@ -161,12 +164,13 @@ class HttpServer {
   }
   std::uint16_t port() const { return static_cast<std::uint16_t>(port_); }
 
-  httplib::Server server;
+  Server server;
 
  private:
   int port_ = 0;
   std::thread thread_;
 };
+using HttpServer = BasicHttpServer<>;
 
 // A port on 127.0.0.1 that nothing listens on.
 inline std::uint16_t ClosedPort() {
