@@ -17,8 +17,9 @@
 //     or a connection while requests below it are open is allowed, the
 //     children keep working until they are closed themselves. Closing a
 //     request that another thread is using ends that thread's call promptly.
-//   - One call at a time per request handle: a second call on a handle that
-//     is in use (from another thread, or from the blocking hook) fails.
+//   - Any thread may call. One call at a time per request handle: a second
+//     call on a handle that is in use (from another thread, or from the
+//     blocking hook) fails.
 //
 // Transfers
 //   - HttpSendRequestA drives the transfer until the final response's header

@@ -12,6 +12,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <functional>
