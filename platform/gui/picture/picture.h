@@ -86,12 +86,13 @@ struct Picture {
 //
 // Partial data: a JPEG whose data end after the start of the image data gives
 // the picture with the missing rest filled the way libjpeg fills it (grey for
-// a baseline JPEG); a JPEG that ends before that gives no picture. A BMP whose
-// pixel data end early gives a picture whose missing pixels are 0 (black, or
-// the first palette colour). A GIF gives the frames complete before the data
-// ended, the last one as far as it got. Icon and cursor files that end early,
-// and PCX files whose scan lines end early, give no picture; an 8-bit PCX
-// without its palette at the end is shown in grey levels.
+// a baseline JPEG); a JPEG that ends before that gives no picture. An
+// uncompressed BMP must hold all its pixel rows, else no picture; in a
+// run-length BMP, pixels the data never reach (early end, skips) have palette
+// index 0. A GIF gives the frames complete before the data ended, the last one
+// as far as it got. Icon and cursor files that end early, and PCX files whose
+// scan lines end early, give no picture; an 8-bit PCX without its palette at
+// the end is shown in grey levels.
 //
 // Icon and cursor files show their first image; one stored as PNG inside the
 // file gives no picture, as PNG files do.
