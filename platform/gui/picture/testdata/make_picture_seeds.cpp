@@ -3,9 +3,9 @@
 //
 //   make_picture_seeds OUTDIR
 //
-// JPEG files come from libjpeg's encoder, BMP, ICO and PNG files from Qt's
-// writers. Neither writes GIF, PCX, run-length BMP or cursor files, so those
-// are put together here byte by byte (GIF with a real LZW encoder).
+// JPEG files come from libjpeg's encoder, BMP and PNG files from Qt's
+// writers. GIF, PCX, run-length BMP, icon and cursor files are put together
+// here byte by byte (GIF with a real LZW encoder).
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
@@ -261,7 +261,7 @@ void MakeGifs() {
   Save("anim.gif", Gif(8, 8, colours, {red, green, blue}, 0));
 }
 
-// ---- BMP, ICO, CUR and PNG ----------------------------------------------------
+// ---- BMP, icon, cursor and PNG ----------------------------------------------------
 
 void MakeBmps() {
   // 13 x 5 true colour: pixel (x, y) is (x * 19, y * 50, 128).
@@ -276,6 +276,7 @@ void MakeBmps() {
   QImage pal(13, 5, QImage::Format_Indexed8);
   pal.setColorCount(32);
   for (int i = 0; i < 32; ++i) pal.setColor(i, qRgb(8 * i, 255 - 8 * i, 64));
+  pal.fill(0);  // Qt writes each line's padding as the picture holds it
   for (int y = 0; y < 5; ++y) {
     for (int x = 0; x < 13; ++x) pal.setPixel(x, y, static_cast<uint>((x + 13 * y) % 32));
   }
@@ -313,25 +314,65 @@ void MakeBmps() {
   Save("rle8.bmp", b);
 }
 
+// An icon (type 1) or cursor (type 2) file with one 32-bit image: the BMP
+// info header (height doubled for the mask), the BGRA rows bottom-up, then
+// the AND mask (1 where transparent), rows padded to 4 bytes. Cursors carry
+// their hot spot where icons have planes and bit count. (Qt's icon writer
+// leaves the mask's padding bytes as the allocator had them, so its output
+// would differ from run to run.)
+Bytes Icon32(const QImage& image, int type, int hotX, int hotY) {
+  const int w = image.width(), h = image.height();
+  const int maskRow = ((w + 31) / 32) * 4;
+  const std::uint32_t size = 40 + static_cast<std::uint32_t>(w * h * 4 + maskRow * h);
+  Bytes b;
+  Put16(b, 0);
+  Put16(b, static_cast<unsigned>(type));
+  Put16(b, 1);
+  b.push_back(static_cast<std::uint8_t>(w));
+  b.push_back(static_cast<std::uint8_t>(h));
+  b.push_back(0);
+  b.push_back(0);
+  Put16(b, type == 2 ? static_cast<unsigned>(hotX) : 1);
+  Put16(b, type == 2 ? static_cast<unsigned>(hotY) : 32);
+  Put32(b, size);
+  Put32(b, 6 + 16);
+  Put32(b, 40);
+  Put32(b, static_cast<std::uint32_t>(w));
+  Put32(b, static_cast<std::uint32_t>(2 * h));
+  Put16(b, 1);
+  Put16(b, 32);
+  for (int i = 0; i < 6; ++i) Put32(b, 0);
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = 0; x < w; ++x) {
+      const QRgb c = image.pixel(x, y);
+      b.push_back(static_cast<std::uint8_t>(qBlue(c)));
+      b.push_back(static_cast<std::uint8_t>(qGreen(c)));
+      b.push_back(static_cast<std::uint8_t>(qRed(c)));
+      b.push_back(static_cast<std::uint8_t>(qAlpha(c)));
+    }
+  }
+  for (int y = h - 1; y >= 0; --y) {
+    Bytes row(static_cast<std::size_t>(maskRow), 0);
+    for (int x = 0; x < w; ++x) {
+      if (qAlpha(image.pixel(x, y)) == 0) row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+    b.insert(b.end(), row.begin(), row.end());
+  }
+  return b;
+}
+
 void MakeIcons() {
   // 16 x 16: left half opaque red, right half transparent.
   QImage icon(16, 16, QImage::Format_ARGB32);
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 16; ++x) icon.setPixel(x, y, x < 8 ? qRgba(255, 0, 0, 255) : qRgba(0, 0, 0, 0));
   }
-  Save("icon.ico", FromQt(icon, "ico"));
+  Save("icon.ico", Icon32(icon, 1, 0, 0));
 
-  // A cursor is an icon file of type 2 whose entries carry the hot spot where
-  // icons have planes and bit count: 16 x 16 blue, hot spot (3, 4).
+  // 16 x 16 blue, hot spot (3, 4).
   QImage arrow(16, 16, QImage::Format_ARGB32);
   arrow.fill(qRgba(0, 0, 255, 255));
-  Bytes cur = FromQt(arrow, "ico");
-  cur[2] = 2;
-  cur[6 + 4] = 3;
-  cur[6 + 5] = 0;
-  cur[6 + 6] = 4;
-  cur[6 + 7] = 0;
-  Save("cursor.cur", cur);
+  Save("cursor.cur", Icon32(arrow, 2, 3, 4));
 
   // 12 x 10 opaque green.
   QImage png(12, 10, QImage::Format_RGB32);
