@@ -85,6 +85,7 @@ Bytes Pcx8(int width, int height, const Bytes& data) {
   Put16(b, 10, static_cast<unsigned>(height - 1));
   b[65] = 1;
   Put16(b, 66, static_cast<unsigned>(width + (width & 1)));
+  b.reserve(b.size() + data.size() + 1 + 768);
   b.insert(b.end(), data.begin(), data.end());
   b.push_back(0x0C);
   for (int i = 0; i < 256; ++i) {
