@@ -28,6 +28,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -217,6 +218,14 @@ Response Response::Text(std::string body, std::string content_type, int status) 
   r.status = status;
   r.headers.push_back({"Content-Type", std::move(content_type)});
   r.body = std::move(body);
+  return r;
+}
+
+Response Response::Stream(std::size_t length,
+                          std::function<void(std::size_t, std::size_t, std::string&)> fill,
+                          std::string content_type) {
+  Response r = Text({}, std::move(content_type));
+  r.source = BodySource{length, std::move(fill)};
   return r;
 }
 
@@ -519,7 +528,10 @@ class Connection {
     bool has_connection = false;
     for (const Header& h : response.headers) {
       has_length |= EqualsNoCase(h.name, "Content-Length") || EqualsNoCase(h.name, "Transfer-Encoding");
-      has_connection |= EqualsNoCase(h.name, "Connection");
+      if (EqualsNoCase(h.name, "Connection")) {
+        has_connection = true;
+        close |= EqualsNoCase(h.value, "close");
+      }
       head += h.name + ": " + h.value + "\r\n";
     }
     for (int i = 1; i <= m.set_cookies; ++i) {
@@ -528,7 +540,7 @@ class Connection {
     if (m.endless) {
       if (chunked) head += "Transfer-Encoding: chunked\r\n";
     } else if (!has_length) {
-      head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+      head += "Content-Length: " + std::to_string(BodyLength(response)) + "\r\n";
     }
     if (!has_connection) head += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     for (int i = 1; head.size() + 2 < m.header_bytes; ++i) {
@@ -539,21 +551,46 @@ class Connection {
     }
     head += "\r\n";
     if (!Send(head)) return false;
-    if (head_only) return true;
+    if (head_only) return !close;
 
     if (m.endless) return SendEndless(chunked, m.endless_for);
 
-    std::string_view body = response.body;
-    std::size_t limit = body.size();
+    const std::size_t total = BodyLength(response);
+    std::size_t limit = total;
     if (m.truncate_after) limit = std::min(limit, *m.truncate_after);
     std::size_t sent = 0;
     if (m.stall_after) {
       sent = std::min(limit, *m.stall_after);
-      if (!Send(body.substr(0, sent))) return false;
+      if (!SendBody(response, 0, sent)) return false;
       if (!Pause(m.stall_for)) return false;
     }
-    if (!Send(body.substr(sent, limit - sent))) return false;
-    return limit == body.size();
+    if (!SendBody(response, sent, limit)) return false;
+    return limit == total && !close;
+  }
+
+  static std::size_t BodyLength(const Response& r) {
+    return r.source ? r.source->length : r.body.size();
+  }
+
+  // Body bytes [from, to).
+  bool SendBody(const Response& r, std::size_t from, std::size_t to) {
+    if (!r.source) return Send(std::string_view(r.body).substr(from, to - from));
+    constexpr std::size_t kPiece = 256 * 1024;
+    std::string piece;
+    for (std::size_t at = from; at < to;) {
+      const std::size_t n = std::min(kPiece, to - at);
+      piece.clear();
+      try {
+        if (r.source->fill) r.source->fill(at, n, piece);
+      } catch (...) {
+        return false;
+      }
+      if (piece.size() > n) piece.resize(n);
+      if (!Send(piece)) return false;
+      if (piece.size() < n) return false;
+      at += n;
+    }
+    return true;
   }
 
   bool SendEndless(bool chunked, Milliseconds at_most) {
@@ -657,14 +694,19 @@ void MusicService::State::Accept() {
       }
       continue;
     }
+    Fd fd(client);
     std::lock_guard lock(conn_mu);
     Worker& c = connections.emplace_back();
-    c.thread = std::thread([this, &c, fd = Fd(client)]() mutable {
-      Serve(std::move(fd));
-      std::lock_guard done_lock(conn_mu);
-      c.done = true;
-      conn_cv.notify_all();
-    });
+    try {
+      c.thread = std::thread([this, &c, fd = std::move(fd)]() mutable {
+        Serve(std::move(fd));
+        std::lock_guard done_lock(conn_mu);
+        c.done = true;
+        conn_cv.notify_all();
+      });
+    } catch (const std::system_error&) {
+      connections.pop_back();  // no thread to be had: the client is turned away
+    }
   }
 }
 

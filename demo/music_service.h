@@ -87,15 +87,30 @@ struct Request {
 };
 using RecordedRequest = Request;
 
+// A body made piece by piece as it is sent, for bodies too big to hold:
+// fill(offset, n, out) appends exactly the n bytes from offset to out (fewer
+// ends the response there, as a cut connection).
+struct BodySource {
+  std::size_t length = 0;
+  std::function<void(std::size_t offset, std::size_t n, std::string& out)> fill;
+};
+
 struct Response {
   int status = 200;
   std::string reason;           // empty: the usual phrase for the status
-  std::vector<Header> headers;  // Content-Length and Connection are added
+  std::vector<Header> headers;  // Content-Length and Connection are added unless given
   std::string body;
+  std::optional<BodySource> source;  // when set, the body instead of `body`
 
   static Response Text(std::string body, std::string content_type = "text/plain; charset=utf-8",
                        int status = 200);
   static Response Html(std::string body, int status = 200);
+  //   Response::Stream(64 << 20, [](std::size_t, std::size_t n, std::string& out) {
+  //     out.append(n, 'x');
+  //   });
+  static Response Stream(std::size_t length,
+                         std::function<void(std::size_t, std::size_t, std::string&)> fill,
+                         std::string content_type = "application/octet-stream");
 };
 
 using Handler = std::function<Response(const Request&)>;

@@ -324,6 +324,27 @@ TEST_F(ServiceTest, RoutesAnswerByHostAndPathAndExactHostWins) {
   EXPECT_EQ(Split(Exchange(Get(kMakerHost, "/tool/notice.txt"))).body, "replaced");
 }
 
+TEST_F(ServiceTest, StreamedBodiesAreMadePieceByPiece) {
+  auto byte_at = [](std::size_t i) { return static_cast<char>('a' + (i * 7 + i / 4093) % 26); };
+  const std::size_t length = 3 * 1024 * 1024 + 17;
+  service_.AddRoute("*", "/big", [&](const Request&) {
+    return Response::Stream(length, [&](std::size_t offset, std::size_t n, std::string& out) {
+      for (std::size_t i = 0; i < n; ++i) out += byte_at(offset + i);
+    });
+  });
+  service_.AddRoute("*", "/short", [](const Request&) {
+    return Response::Stream(1000, [](std::size_t, std::size_t, std::string& out) { out = "only"; });
+  });
+  const RawResponse big = Split(Exchange(Get("x.example", "/big")));
+  EXPECT_THAT(big.head, HasSubstr("Content-Length: " + std::to_string(length) + "\r\n"));
+  ASSERT_EQ(big.body.size(), length);
+  for (std::size_t i = 0; i < length; i += 4099) ASSERT_EQ(big.body[i], byte_at(i)) << i;
+  EXPECT_EQ(big.body.back(), byte_at(length - 1));
+  const RawResponse cut = Split(Exchange(Get("x.example", "/short")));
+  EXPECT_THAT(cut.head, HasSubstr("Content-Length: 1000\r\n"));
+  EXPECT_EQ(cut.body, "only");
+}
+
 TEST_F(ServiceTest, RecordsEachRequestAsItArrived) {
   const std::string head =
       "POST /ws/NSearch?type=all&key=a%20b HTTP/1.1\r\nHost: search.music.example\r\n"
