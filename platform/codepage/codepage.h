@@ -17,6 +17,8 @@
 //   - Malformed input never fails a conversion: malformed UTF-8 and invalid
 //     936 byte pairs become U+FFFD; characters that 936 cannot represent
 //     (lone surrogates included) become "?" (0x3F).
+//   - flags must be 0; WideCharToMultiByte also accepts WC_COMPOSITECHECK.
+//     Any other flag fails.
 //   - On Linux there is no active ANSI code page, so CP_ACP means 936.
 //
 // Example:
