@@ -1,13 +1,16 @@
 // The plain look and the XP look.
 //
-// The XP look is an application-wide proxy over the plain style that draws
-// push buttons, edit boxes and group boxes in the Luna manner of its scheme
-// and hands everything else to the plain style untouched. Being the
-// application's style, it reaches every such widget: those that exist when it
-// is switched on (Qt repolishes them) and those made later, message boxes
-// included.
+// Both are one application-wide proxy style over Fusion. The plain look draws
+// the list's sunken border and raised column headers in the classic manner;
+// the XP look adds push buttons, edit boxes and group boxes in the Luna
+// manner of its scheme and leaves everything else to the plain look. Being
+// the application's style, it reaches every such widget: those that exist
+// when it is switched on (Qt repolishes them) and those made later, message
+// boxes included.
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
@@ -61,6 +64,35 @@ bool IsEditBox(const QWidget* w) {
 }
 bool IsPushButton(const QWidget* w) { return qobject_cast<const QPushButton*>(w) != nullptr; }
 bool IsGroupBox(const QWidget* w) { return qobject_cast<const QGroupBox*>(w) != nullptr; }
+bool IsList(const QWidget* w) { return qobject_cast<const QAbstractItemView*>(w) != nullptr; }
+bool IsListHeader(const QWidget* w) {
+  return qobject_cast<const QHeaderView*>(w) != nullptr && IsList(w->parentWidget());
+}
+
+// The classic two-pixel edges: sunken (a list's border) or raised (a column
+// header), in the system colours.
+void DrawEdge(QPainter* p, const QRect& r, const QPalette& pal, bool sunken) {
+  const QColor outerTopLeft = pal.color(sunken ? QPalette::Dark : QPalette::Light);
+  const QColor outerBottomRight = pal.color(sunken ? QPalette::Light : QPalette::Shadow);
+  const QColor innerTopLeft = pal.color(sunken ? QPalette::Shadow : QPalette::Midlight);
+  const QColor innerBottomRight = pal.color(sunken ? QPalette::Midlight : QPalette::Dark);
+  p->save();
+  p->setRenderHint(QPainter::Antialiasing, false);
+  const int l = r.left(), t = r.top(), rt = r.right(), b = r.bottom();
+  p->setPen(outerTopLeft);
+  p->drawLine(l, t, rt - 1, t);
+  p->drawLine(l, t, l, b - 1);
+  p->setPen(outerBottomRight);
+  p->drawLine(l, b, rt, b);
+  p->drawLine(rt, t, rt, b);
+  p->setPen(innerTopLeft);
+  p->drawLine(l + 1, t + 1, rt - 2, t + 1);
+  p->drawLine(l + 1, t + 1, l + 1, b - 2);
+  p->setPen(innerBottomRight);
+  p->drawLine(l + 1, b - 1, rt - 1, b - 1);
+  p->drawLine(rt - 1, t + 1, rt - 1, b - 1);
+  p->restore();
+}
 
 // A one-pixel frame with rounded corners: the corner pixels stay the
 // background and the ones diagonally inside them soften the turn.
@@ -147,26 +179,33 @@ void DrawButton(QPainter* p, const QStyleOption& opt, bool isDefault, const Sche
   DrawRoundedFrame(p, r, s.buttonBorder);
 }
 
-class XpStyle final : public QProxyStyle {
+// The program's style: the plain look, and with a scheme (1 to 3) the XP look.
+class ProgramStyle final : public QProxyStyle {
  public:
-  explicit XpStyle(int scheme)
-      : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))), s_(kSchemes[scheme - 1]) {}
+  explicit ProgramStyle(int scheme)
+      : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))),
+        xp_(scheme >= 1 && scheme <= 3 ? &kSchemes[scheme - 1] : nullptr) {}
 
   void drawPrimitive(PrimitiveElement pe, const QStyleOption* opt, QPainter* p,
                      const QWidget* w) const override {
-    if (IsEditBox(w)) {
+    if (pe == PE_Frame && IsList(w)) {
+      DrawEdge(p, opt->rect, opt->palette, true);
+      return;
+    }
+    if (xp_ != nullptr && IsEditBox(w)) {
+      const Scheme& scheme = *xp_;
       switch (pe) {
         case PE_PanelLineEdit: {
           p->fillRect(opt->rect, opt->palette.brush(QPalette::Base));
           const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(opt);
           if (frame != nullptr && frame->lineWidth > 0) {
-            DrawEditFrame(p, opt->rect, s_.frame, opt->palette.brush(QPalette::Base));
+            DrawEditFrame(p, opt->rect, scheme.frame, opt->palette.brush(QPalette::Base));
           }
           return;
         }
         case PE_FrameLineEdit:
         case PE_Frame:
-          DrawEditFrame(p, opt->rect, s_.frame, opt->palette.brush(QPalette::Base));
+          DrawEditFrame(p, opt->rect, scheme.frame, opt->palette.brush(QPalette::Base));
           return;
         default:
           break;
@@ -177,10 +216,24 @@ class XpStyle final : public QProxyStyle {
 
   void drawControl(ControlElement ce, const QStyleOption* opt, QPainter* p,
                    const QWidget* w) const override {
-    if (ce == CE_PushButtonBevel && IsPushButton(w)) {
+    if ((ce == CE_HeaderSection || ce == CE_HeaderEmptyArea) && IsListHeader(w)) {
+      p->fillRect(opt->rect, opt->palette.brush(QPalette::Button));
+      if (ce == CE_HeaderSection) {
+        if (opt->state & State_Sunken) {
+          p->save();
+          p->setPen(opt->palette.color(QPalette::Dark));
+          p->drawRect(opt->rect.adjusted(0, 0, -1, -1));
+          p->restore();
+        } else {
+          DrawEdge(p, opt->rect, opt->palette, false);
+        }
+      }
+      return;
+    }
+    if (xp_ != nullptr && ce == CE_PushButtonBevel && IsPushButton(w)) {
       if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(opt)) {
         if (!(button->features & QStyleOptionButton::Flat)) {
-          DrawButton(p, *button, button->features & QStyleOptionButton::DefaultButton, s_);
+          DrawButton(p, *button, button->features & QStyleOptionButton::DefaultButton, *xp_);
           return;
         }
       }
@@ -191,10 +244,11 @@ class XpStyle final : public QProxyStyle {
   void drawComplexControl(ComplexControl cc, const QStyleOptionComplex* opt, QPainter* p,
                           const QWidget* w) const override {
     const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(opt);
-    if (cc != CC_GroupBox || box == nullptr || !IsGroupBox(w)) {
+    if (xp_ == nullptr || cc != CC_GroupBox || box == nullptr || !IsGroupBox(w)) {
       QProxyStyle::drawComplexControl(cc, opt, p, w);
       return;
     }
+    const Scheme& scheme = *xp_;
     const QRect frame = subControlRect(cc, opt, SC_GroupBoxFrame, w);
     const QRect label = subControlRect(cc, opt, SC_GroupBoxLabel, w);
     if (box->subControls & SC_GroupBoxFrame) {
@@ -203,7 +257,7 @@ class XpStyle final : public QProxyStyle {
         // The caption interrupts the frame's top edge.
         p->setClipRegion(QRegion(opt->rect).subtracted(QRegion(label.adjusted(-2, 0, 2, 0))));
       }
-      DrawRoundedFrame(p, frame, s_.frame);
+      DrawRoundedFrame(p, frame, scheme.frame);
       p->restore();
     }
     if ((box->subControls & SC_GroupBoxLabel) && !box->text.isEmpty()) {
@@ -216,7 +270,7 @@ class XpStyle final : public QProxyStyle {
   QRect subControlRect(ComplexControl cc, const QStyleOptionComplex* opt, SubControl sc,
                        const QWidget* w) const override {
     const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(opt);
-    if (cc != CC_GroupBox || box == nullptr || !IsGroupBox(w)) {
+    if (xp_ == nullptr || cc != CC_GroupBox || box == nullptr || !IsGroupBox(w)) {
       return QProxyStyle::subControlRect(cc, opt, sc, w);
     }
     // The caption sits at the top left over the frame, whose top edge runs
@@ -238,12 +292,19 @@ class XpStyle final : public QProxyStyle {
   }
 
   int pixelMetric(PixelMetric pm, const QStyleOption* opt, const QWidget* w) const override {
-    if (pm == PM_DefaultFrameWidth && IsEditBox(w)) return 2;
+    if (pm == PM_DefaultFrameWidth && (IsList(w) || (xp_ != nullptr && IsEditBox(w)))) return 2;
     return QProxyStyle::pixelMetric(pm, opt, w);
   }
 
+  int styleHint(StyleHint hint, const QStyleOption* opt, const QWidget* w,
+                QStyleHintReturn* ret) const override {
+    // The list's scroll bars lie inside its border.
+    if (hint == SH_ScrollView_FrameOnlyAroundContents && IsList(w)) return 0;
+    return QProxyStyle::styleHint(hint, opt, w, ret);
+  }
+
  private:
-  const Scheme& s_;
+  const Scheme* xp_;  // null: the plain look
 };
 
 }  // namespace
@@ -276,8 +337,7 @@ void ApplyLook(int scheme) {
   if (scheme < 1 || scheme > 3) scheme = 0;
   // Replacing the application style first takes the old one off every
   // widget, so a new scheme always starts from the plain look.
-  QApplication::setStyle(scheme == 0 ? QStyleFactory::create(QStringLiteral("Fusion"))
-                                     : new XpStyle(scheme));
+  QApplication::setStyle(new ProgramStyle(scheme));
   QApplication::setPalette(SystemPalette());
   g_scheme = scheme;
 }

@@ -83,6 +83,12 @@ TEST_F(XpLookTest, AnyOtherNumberSwitchesItOff) {
 
 TEST_F(XpLookTest, ListsAndLabelsKeepTheirOwnLook) {
   SetXpLook(0);
+  // The list's sunken border in the system colours.
+  const QPalette& system = W(list)->palette();
+  EXPECT_EQ(LeftEdge(list), system.color(QPalette::Dark));
+  EXPECT_EQ(PixelAt(W(list), 1, W(list)->height() / 2), system.color(QPalette::Shadow));
+  EXPECT_EQ(PixelAt(W(list), W(list)->width() - 1, W(list)->height() / 2),
+            system.color(QPalette::Light));
   const QImage plainList = testing::Picture(W(list));
   const QImage plainLabel = testing::Picture(W(label));
   for (const SchemeColours& s : kSchemes) {
