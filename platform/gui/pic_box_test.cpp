@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QTest>
 
@@ -126,6 +127,51 @@ TEST_F(PicBoxTest, AnAnimatedPicturePlays) {
   box.SetPicture(Bytes());
   EXPECT_FALSE(box.HasPicture());
 }
+
+#ifdef QELVARO_PICTURE_TESTDATA
+Bytes Fixture(const char* name) {
+  QFile file(QStringLiteral(QELVARO_PICTURE_TESTDATA "/") + QString::fromUtf8(name));
+  if (!file.open(QIODevice::ReadOnly)) return Bytes();
+  return Bytes(file.readAll().toStdString());
+}
+
+TEST(PicBoxWithDecoders, ShowsEveryFormatItRecognisesAndNothingElse) {
+  窗口 window("窗口", TestWindow());
+  PicBox box(window, "图片框1", {30, 161, 240, 240}, {});
+  struct Case {
+    const char* fixture;
+    bool shown;
+  } cases[] = {
+      {"photo.jpg", true},    {"gray.jpg", true},     {"progressive.jpg", true},
+      {"cmyk.jpg", true},     {"pal8.bmp", true},     {"rgb24.bmp", true},
+      {"rle8.bmp", true},     {"still.gif", true},    {"anim.gif", true},
+      {"icon.ico", true},     {"cursor.cur", true},   {"pal8.pcx", true},
+      {"rgb24.pcx", true},    {"ega16.pcx", true},    {"mono.pcx", true},
+      {"image.png", false},   {"png-entry.ico", false},
+  };
+  for (const Case& c : cases) {
+    const Bytes bytes = Fixture(c.fixture);
+    ASSERT_FALSE(bytes.empty()) << c.fixture;
+    box.SetPicture(bytes);
+    EXPECT_EQ(box.HasPicture(), c.shown) << c.fixture;
+  }
+  for (const Bytes& bytes : {Bytes(std::string_view("<html>not found</html>")),
+                             Bytes(std::string_view("\xFF\xD8\xFF\xE0\0", 5))}) {
+    box.SetPicture(bytes);
+    EXPECT_FALSE(box.HasPicture());
+  }
+}
+
+TEST(PicBoxWithDecoders, AnAnimatedGifPlaysItsFrames) {
+  窗口 window("窗口", TestWindow());
+  PicBox box(window, "图片框1", {30, 161, 240, 240}, {});
+  ASSERT_TRUE(window.Load());
+  box.SetPicture(Fixture("anim.gif"));
+  ASSERT_TRUE(box.HasPicture());
+  auto* widget = static_cast<internal::PicWidget*>(NativeWidget(box));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return widget->CurrentFrame() > 0; }, 10000));
+}
+#endif
 
 }  // namespace
 }  // namespace qelvaro::gui
