@@ -1,5 +1,6 @@
 # Qelvaro: the front door. Every target installs what it needs first.
 #   make run    build and open the window
+#   make screenshot  render the window offscreen to build/qelvaro.png
 #   make test   build and run every test
 #   make bench  benchmarks (Release build)
 #   make fuzz   libFuzzer targets, 60 s each (clang)
@@ -23,7 +24,7 @@ DEB_PACKAGES := \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test run bench fuzz asan clean
+.PHONY: deps configure build test run screenshot bench fuzz asan clean
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -45,6 +46,19 @@ build: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target qelvaro
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display to open the window on; 'make screenshot' renders it to $(BUILD)/qelvaro.png."; \
+	else \
+	  $(BUILD)/app/qelvaro; \
+	fi
+
+screenshot: configure
+	cmake --build $(BUILD) -j $(JOBS) --target qelvaro-screenshot
+	QT_QPA_PLATFORM=offscreen $(BUILD)/app/qelvaro-screenshot $(BUILD)/qelvaro.png
+	@echo "wrote $(BUILD)/qelvaro.png"
 
 asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
