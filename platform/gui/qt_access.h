@@ -7,8 +7,8 @@
 // platform/ never includes this header.
 //
 // Example (a test answering every message box):
-//   SetMessageBoxRunner([](QMessageBox& box) { seen = box.text(); });
-//   ShowMessage("x", "提示"_gbk);   // returns at once; seen == "x"
+//   SetMessageBoxRunner([](QMessageBox& box) { g_seen = box.text(); });
+//   ShowMessage("x", "提示"_gbk);   // returns at once; g_seen == "x"
 #pragma once
 
 #include <QString>
