@@ -6,7 +6,10 @@
 // matches lie inside the subject, in order and without overlap (an empty one
 // may sit where the previous one ended); groups lie inside the subject; and
 // where the pattern also compiles inside a group (which keeps the failure
-// memo out) both find the same matches unless one was cut short.
+// memo out) both find the same matches, unless one was cut short by the
+// bounds. JIT and interpreter are not compared with each other: PCRE2 10.42
+// itself differs between them for some possessive groups, e.g. the group
+// captures of `a|()*+a|()`.
 
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +63,24 @@ void CheckMatches(const MatchCollection& matches) {
   }
 }
 
+// Compares two searches of the same subject unless one is missing (the
+// grouped pattern may not compile), has other groups, or was cut short.
+void SameMatches(const MatchCollection& matches, const std::optional<MatchCollection>& other) {
+  if (!other || other->GroupCount() != matches.GroupCount() || matches.Truncated() ||
+      other->Truncated()) {
+    return;
+  }
+  Check(matches.Count() == other->Count());
+  for (std::int32_t i = 0; i < matches.Count(); ++i) {
+    Match a = *matches.Item(i);
+    Match b = *other->Item(i);
+    Check(a.FirstIndex() == b.FirstIndex() && a.Length() == b.Length());
+    for (std::int32_t g = 0; g < a.SubMatchCount(); ++g) {
+      Check(a.SubMatchTookPart(g) == b.SubMatchTookPart(g) && a.SubMatch(g) == b.SubMatch(g));
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,19 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!matches) return 0;
   CheckMatches(*matches);
 
-  RegExp grouped = Make(u"(?:" + pattern + u")", control);
-  std::optional<MatchCollection> reference = grouped.Execute(Subject());
-  if (reference && reference->GroupCount() == matches->GroupCount() && !matches->Truncated() &&
-      !reference->Truncated()) {
-    Check(matches->Count() == reference->Count());
-    for (std::int32_t i = 0; i < matches->Count(); ++i) {
-      Match a = *matches->Item(i);
-      Match b = *reference->Item(i);
-      Check(a.FirstIndex() == b.FirstIndex() && a.Length() == b.Length());
-      for (std::int32_t g = 0; g < a.SubMatchCount(); ++g) {
-        Check(a.SubMatchTookPart(g) == b.SubMatchTookPart(g) && a.SubMatch(g) == b.SubMatch(g));
-      }
-    }
-  }
+  SameMatches(*matches, Make(u"(?:" + pattern + u")", control).Execute(Subject()));
   return 0;
 }

@@ -292,15 +292,16 @@ class Matcher {
  public:
   Matcher(const Program& program, const ExecuteLimits& limits)
       : code_(program.code),
-        jit_(program.jit),
         data_(pcre2_match_data_create_from_pattern(program.code, nullptr)),
         context_(pcre2_match_context_create(nullptr)) {
+    if (!Usable()) return;
     pcre2_set_heap_limit(context_, static_cast<std::uint32_t>(std::min<std::size_t>(
                                        limits.heapBytes / 1024, UINT32_MAX)));
     if (program.jit) {
+      // Without a stack of its own the JIT uses a small default one.
       stack_ = pcre2_jit_stack_create(std::min<std::size_t>(32 * 1024, limits.jitStackBytes),
                                       limits.jitStackBytes, nullptr);
-      pcre2_jit_stack_assign(context_, nullptr, stack_);
+      if (stack_ != nullptr) pcre2_jit_stack_assign(context_, nullptr, stack_);
     }
     if (program.counted) pcre2_set_callout(context_, OnCallout, &meter_);
     meter_.calloutEnd = program.calloutEnd;
@@ -324,9 +325,10 @@ class Matcher {
     meter_.movedOn = false;
     meter_.subject = subject;
     meter_.Forget();
-    auto* units = reinterpret_cast<PCRE2_SPTR>(subject.data());
-    int rc = jit_ ? pcre2_jit_match(code_, units, subject.size(), start, 0, data_, context_)
-                  : pcre2_match(code_, units, subject.size(), start, 0, data_, context_);
+    // pcre2_match runs the JIT code when there is some; unlike
+    // pcre2_jit_match it also honours settings such as (*NOTEMPTY).
+    int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
+                         start, 0, data_, context_);
     if (rc == PCRE2_ERROR_NOMATCH) meter_.Fail(0);
     return rc;
   }
@@ -334,7 +336,6 @@ class Matcher {
 
  private:
   const pcre2_code* code_;
-  bool jit_;
   pcre2_match_data* data_;
   pcre2_match_context* context_;
   pcre2_jit_stack* stack_ = nullptr;
@@ -347,8 +348,8 @@ class Matcher {
 //
 // Work: every start position is tried once with the first allowance
 // (stepsPerAttempt), so that part is at most stepsPerAttempt * (n + 1). An
-// attempt that needs more is run again at its position alone with eight times the
-// allowance, and again, each run paid in full from the budget
+// attempt that needs more is run again at its position alone with eight
+// times the allowance, and so on, each run paid in full from the budget
 // (stepsPerUnit * (n + 1) + baseSteps). When the budget cannot pay for a
 // larger run the search ends.
 template <typename Found>
@@ -402,6 +403,19 @@ bool Search(const Program& program, std::u16string_view subject, bool global,
     position = end > start ? end : end + 1;
   }
   return true;
+}
+
+// One match's ovector as stored: 32-bit offsets, each pair either unset or
+// in order.
+void StoreOffsets(const PCRE2_SIZE* ovector, std::size_t stride, std::uint32_t* slot) {
+  for (std::size_t i = 0; i < stride; i += 2) {
+    if (ovector[i] == PCRE2_UNSET || ovector[i + 1] == PCRE2_UNSET) {
+      slot[i] = slot[i + 1] = kUnset;
+    } else {
+      slot[i] = static_cast<std::uint32_t>(ovector[i]);
+      slot[i + 1] = static_cast<std::uint32_t>(std::max(ovector[i], ovector[i + 1]));
+    }
+  }
 }
 
 void AppendExpansion(std::u16string& out, std::u16string_view replacement,
@@ -565,12 +579,7 @@ std::optional<MatchCollection> RegExp::Execute(std::u16string subject) const {
   bool complete = Search(*program, data->subject, global_, limits_,
                          [&](const PCRE2_SIZE* ovector) {
                            if (data->StoredValues() + stride > maxOffsets) return false;
-                           std::uint32_t* slot = data->Append();
-                           for (std::size_t i = 0; i < stride; ++i) {
-                             slot[i] = ovector[i] == PCRE2_UNSET
-                                           ? kUnset
-                                           : static_cast<std::uint32_t>(ovector[i]);
-                           }
+                           StoreOffsets(ovector, stride, data->Append());
                            return true;
                          });
   data->truncated = !complete;

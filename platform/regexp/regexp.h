@@ -169,8 +169,9 @@ class RegExp {
   // replaced. In the replacement $1 .. $99 stand for a group ("" when it took
   // no part; a number above the group count stays literal, as does $0),
   // $& for the match, $` and $' for the text before and after it, $$ for $.
-  // nullopt as for Execute, and when the result would be longer than
-  // kMaxSubjectUnits.
+  // When the bounds end the search early, the matches found so far are
+  // replaced and the rest is copied unchanged. nullopt as for Execute, and
+  // when the result would be longer than kMaxSubjectUnits.
   std::optional<std::u16string> Replace(std::u16string_view subject,
                                         std::u16string_view replacement) const;
 

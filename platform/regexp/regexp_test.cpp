@@ -129,6 +129,11 @@ const RuleCase kRules[] = {
      {{1, std::u16string(u"\xDE00x")}}},
     {"LoneSurrogateIsAUnit", u"\\uD800a", std::u16string(u"b\xD800" u"a"), false, false, true,
      {{1, std::u16string(u"\xD800" u"a")}}},
+    {"LeadingSettingStaysInFront", u"(*NOTEMPTY)a*", u"baa", false, false, true, {{1, u"aa"}}},
+    {"OpenQuoteAtEnd", u"a\\Q.*", u"xa.*", false, false, true, {{1, u"a.*"}}},
+    {"ExtendedCommentAtEnd", u"(?x)a b # c", u"xab", false, false, true, {{1, u"ab"}}},
+    {"OwnCallouts", u"a(?C1)b(?C255)c", u"abc", false, false, true, {{0, u"abc"}}},
+    {"Recursion", u"\\((?:[^()]|(?R))*\\)", u"x(a(b))", false, false, true, {{1, u"(a(b))"}}},
     {"ResultPatternOnOneLine", kResultPattern,
      u"<ul>" + ResultMarkup(u"12345", u"abc") + ResultMarkup(u"678", u"def") + u"</ul>", true,
      true, true,
@@ -257,6 +262,18 @@ TEST(RegExpBoundsTest, RealResultsAmongUnclosedPrefixesAreAllFound) {
     ASSERT_EQ(matches->Count(), 2);
     EXPECT_EQ(matches->Item(0)->SubMatch(1), u"first");
     EXPECT_EQ(matches->Item(1)->SubMatch(1), u"second");
+    EXPECT_FALSE(matches->Truncated());
+  }
+}
+
+TEST(RegExpBoundsTest, LongMatchesAreRetriedAndFound) {
+  const std::u16string title(100000, u'x');
+  for (bool jit : {true, false}) {
+    std::optional<MatchCollection> matches =
+        Make(kResultPattern, true, true, true, jit).Execute(u"a" + ResultMarkup(u"5", title));
+    ASSERT_TRUE(matches);
+    ASSERT_EQ(matches->Count(), 1);
+    EXPECT_EQ(matches->Item(0)->SubMatch(1), title);
     EXPECT_FALSE(matches->Truncated());
   }
 }
