@@ -125,7 +125,8 @@ std::vector<std::size_t> LineScanPoints(std::u16string_view p) {
         std::size_t body = i + (opener == 1 ? 1 : 3);
         std::size_t repeat = DotRepeatLength(p, body);
         std::size_t close = body + repeat;
-        if (repeat != 0 && close < p.size() && p[close] == u')' && !StartsQuantifier(p, close + 1)) {
+        if (repeat != 0 && close < p.size() && p[close] == u')' &&
+            !StartsQuantifier(p, close + 1)) {
           points.push_back(i);
         }
       }
