@@ -1,38 +1,20 @@
-// The server under MusicService: a plain socket loop of our own, because the
-// tests need what a library server hides: the request head as it arrived
-// (header order and spelling) and responses that break the protocol on
-// purpose (a lying Content-Length, a connection cut mid-body, bytes that are
-// not HTTP at all).
-//
-// One thread accepts; each connection has a thread of its own. Sockets are
-// non-blocking and every wait is a poll() that also watches an eventfd, the
-// stop signal, so Stop() ends all of them at once.
+// MusicService over internal::LoopbackServer: every request that passes the
+// server's limits comes here with its head as received, is recorded, goes to
+// a test route or a built-in page, and its answer is handed to httplib with
+// the route's misbehaviour built in (waits on the connection, content
+// providers that stall, cut or never end, padded and repeated headers).
 
 #include "demo/music_service.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <condition_variable>
 #include <ctime>
 #include <deque>
-#include <list>
 #include <map>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "demo/embedded_files.h"
+#include "demo/loopback_server.h"
 #include "demo/pages.h"
 
 namespace qelvaro::demo {
@@ -40,12 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kMaxHead = 64 * 1024;
-constexpr std::size_t kMaxBody = 16 * 1024 * 1024;
+// Body bytes handed to httplib at a time.
+constexpr std::size_t kPiece = 256 * 1024;
 constexpr std::size_t kEndlessChunk = 16 * 1024;
-// How long a closing connection waits for the client's end of the stream, so
-// that the last bytes are not lost to a reset.
-constexpr Milliseconds kLinger{2000};
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -73,27 +52,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-const char* Reason(int status) {
-  switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Unknown";
-  }
-}
-
 std::string HttpDate() {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -114,62 +72,50 @@ std::string HostOnly(std::string_view authority) {
   return Lower(authority.substr(0, authority.find(':')));
 }
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-enum class Waited { kReady, kTimeout, kStopped, kGone };
-
-// Waits for `events` on fd, the stop signal or the time-out, whichever
-// comes first. With events == 0 it only watches for the client going away
-// (kGone) and otherwise sleeps the whole time (kTimeout).
-Waited WaitFor(int fd, short events, int stop_fd, Milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  pollfd p[2] = {{fd, static_cast<short>(events | POLLRDHUP), 0}, {stop_fd, POLLIN, 0}};
-  for (;;) {
-    const auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now()).count();
-    const int r = ::poll(p, 2, static_cast<int>(std::max<long long>(0, left)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return Waited::kGone;
-    }
-    if (p[1].revents != 0) return Waited::kStopped;
-    if (r == 0) {
-      if (Clock::now() >= deadline) return Waited::kTimeout;
+// The request line and header lines of r.head into r, in the order they
+// came (httplib has checked the request line already). False for a header
+// line without a name.
+bool ParseHead(Request& r) {
+  std::string_view head = r.head;
+  auto next_line = [&head]() {
+    const auto nl = head.find('\n');
+    std::string_view line = head.substr(0, nl);
+    head.remove_prefix(nl == std::string_view::npos ? head.size() : nl + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+  };
+  const std::string_view request_line = next_line();
+  const auto first = request_line.find(' ');
+  const auto last = request_line.rfind(' ');
+  if (first == std::string_view::npos || last == first) return false;
+  r.method = request_line.substr(0, first);
+  r.version = request_line.substr(last + 1);
+  r.target = Trim(request_line.substr(first + 1, last - first - 1));
+  for (std::string_view line = next_line(); !line.empty(); line = next_line()) {
+    if ((line.front() == ' ' || line.front() == '\t') && !r.headers.empty()) {
+      r.headers.back().value += ' ';
+      r.headers.back().value += Trim(line);
       continue;
     }
-    if ((p[0].revents & events) != 0) return Waited::kReady;
-    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) != 0) {
-      // A half-closed client may still take our answer.
-      if ((events & POLLOUT) != 0 && (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
-        p[0].events = POLLOUT;
-        continue;
-      }
-      return Waited::kGone;
-    }
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return false;
+    r.headers.push_back({std::string(line.substr(0, colon)), std::string(Trim(line.substr(colon + 1)))});
   }
+  std::string_view target = r.target;
+  if (target.size() > 7 && EqualsNoCase(target.substr(0, 7), "http://")) {
+    target.remove_prefix(7);
+    const auto slash = target.find_first_of("/?");
+    r.host = HostOnly(target.substr(0, slash));
+    target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
+  } else {
+    r.host = HostOnly(r.HeaderValue("Host"));
+  }
+  target = target.substr(0, target.find('#'));
+  const auto q = target.find('?');
+  r.path = target.substr(0, q);
+  if (r.path.empty()) r.path = "/";
+  if (q != std::string_view::npos) r.query = target.substr(q + 1);
+  return true;
 }
 
 struct Key {
@@ -276,24 +222,83 @@ Misbehaviour Misbehaviour::NotFound() {
   m.not_found = true;
   return m;
 }
-Misbehaviour Misbehaviour::Raw(std::string bytes) {
-  Misbehaviour m;
-  m.raw = std::move(bytes);
-  return m;
-}
 
 namespace {
+
 bool IsDefault(const Misbehaviour& m) {
   return m.delay.count() == 0 && !m.stall_after && !m.truncate_after && m.header_bytes == 0 &&
-         m.set_cookies == 0 && !m.redirect_to && !m.endless && !m.not_found && !m.raw;
+         m.set_cookies == 0 && !m.redirect_to && !m.endless && !m.not_found;
 }
+
+// The body httplib asks for piece by piece, cut or paused as `m` says. The
+// connection outlives the provider: both end with the request.
+httplib::ContentProvider BodyProvider(BodySource source, const Misbehaviour& m,
+                                      internal::Connection& connection, Milliseconds max_wait) {
+  struct State {
+    BodySource source;
+    std::optional<std::size_t> stall_after;
+    Milliseconds stall_for{0};
+    std::optional<std::size_t> truncate_after;
+    bool stalled = false;
+    std::string piece;
+  };
+  auto s = std::make_shared<State>();
+  s->source = std::move(source);
+  s->stall_after = m.stall_after;
+  s->stall_for = std::clamp(m.stall_for, Milliseconds(0), max_wait);
+  s->truncate_after = m.truncate_after;
+  return [s, &connection](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+    if (connection.Stopped()) return false;
+    if (s->truncate_after && offset >= *s->truncate_after) return false;
+    if (s->stall_after && !s->stalled && offset >= *s->stall_after) {
+      s->stalled = true;
+      if (!connection.Pause(s->stall_for)) return false;
+    }
+    std::size_t n = std::min(kPiece, length);
+    if (s->truncate_after) n = std::min(n, *s->truncate_after - offset);
+    if (s->stall_after && !s->stalled) n = std::min(n, *s->stall_after - offset);
+    s->piece.clear();
+    try {
+      if (s->source.fill) s->source.fill(offset, n, s->piece);
+    } catch (...) {
+      return false;
+    }
+    if (s->piece.size() > n) s->piece.resize(n);
+    if (!s->piece.empty() && !sink.write(s->piece.data(), s->piece.size())) return false;
+    return s->piece.size() == n;  // fewer: the body ends there, as a cut connection
+  };
+}
+
+// Filler until the client goes, the service stops or `at_most` has passed;
+// then the connection closes without the body's end.
+httplib::ContentProviderWithoutLength EndlessProvider(Milliseconds at_most,
+                                                      internal::Connection& connection) {
+  static constexpr std::string_view kFiller = "endless body... ";
+  auto piece = std::make_shared<std::string>();
+  while (piece->size() < kEndlessChunk) piece->append(kFiller);
+  piece->resize(kEndlessChunk);
+  const auto deadline = Clock::now() + at_most;
+  return [piece, deadline, &connection](std::size_t, httplib::DataSink& sink) {
+    if (connection.Stopped() || Clock::now() >= deadline) return false;
+    return sink.write(piece->data(), piece->size());
+  };
+}
+
 }  // namespace
 
 // ---- the service ---------------------------------------------------------------
 
 struct MusicService::State {
   explicit State(ServiceOptions o)
-      : options(std::move(o)), catalogue(options.picture_host), notice(internal::NoticeText()) {}
+      : options(std::move(o)),
+        catalogue(options.picture_host),
+        notice(internal::NoticeText()),
+        server(internal::ServerLimits{.idle_timeout = options.idle_timeout,
+                                      .threads = options.max_connections},
+               [this](std::string head, std::string body, httplib::Response& res,
+                      internal::Connection& connection) {
+                 Answer(std::move(head), std::move(body), res, connection);
+               }) {}
 
   const ServiceOptions options;
   const Catalogue catalogue;
@@ -304,410 +309,111 @@ struct MusicService::State {
   std::map<Key, Misbehaviour> misbehaviours;
   std::deque<Request> requests;
 
-  // While running.
-  Fd listener;
-  Fd stop;
-  int port = 0;
-  std::thread acceptor;
-  struct Worker {
-    std::thread thread;
-    std::atomic<bool> done{false};
-  };
-  std::mutex conn_mu;
-  std::condition_variable conn_cv;  // a connection finished
-  std::list<Worker> connections;
+  internal::LoopbackServer server;  // last: stopped before the rest goes
 
-  void Accept();
-  void Serve(Fd fd);
   void Record(const Request& r) {
     std::lock_guard lock(mu);
     requests.push_back(r);
     while (requests.size() > std::max<std::size_t>(1, options.max_recorded)) requests.pop_front();
   }
-  void ReapLocked() {
-    for (auto it = connections.begin(); it != connections.end();) {
-      if (it->done) {
-        it->thread.join();
-        it = connections.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
+  Response Dispatch(const Request& r, Misbehaviour& m);
+  void Answer(std::string head, std::string body, httplib::Response& res,
+              internal::Connection& connection);
 };
 
-namespace {
-
-// One client connection: reads requests, answers them, keeps the
-// connection while the client asks for it and nothing misbehaves.
-class Connection {
- public:
-  Connection(int fd, int stop_fd, const ServiceOptions& options)
-      : fd_(fd), stop_(stop_fd), options_(options) {}
-
-  void Run(const std::function<Response(const Request&, Misbehaviour*)>& dispatch) {
-    for (;;) {
-      Request request;
-      int error = 0;
-      if (!ReadRequest(request, error)) {
-        if (error != 0) {
-          Answer(request, Response::Text(std::string(Reason(error)) + "\n",
-                                         "text/plain; charset=utf-8", error),
-                 Misbehaviour{}, true);
-        }
-        break;
-      }
-      Misbehaviour m;
-      Response response = dispatch(request, &m);
-      bool close = !IsDefault(m) || request.version != "HTTP/1.1" ||
-                   EqualsNoCase(request.HeaderValue("Connection"), "close");
-      if (!Answer(request, std::move(response), m, close) || close) break;
-    }
-    Linger();
+Response MusicService::State::Dispatch(const Request& r, Misbehaviour& m) {
+  Handler handler;
+  {
+    std::lock_guard lock(mu);
+    if (const Handler* h = Lookup(routes, r.host, r.path)) handler = *h;
+    if (const Misbehaviour* found = Lookup(misbehaviours, r.host, r.path)) m = *found;
   }
-
- private:
-  bool RecvSome() {
-    char tmp[16384];
-    for (;;) {
-      const ssize_t n = ::recv(fd_, tmp, sizeof tmp, 0);
-      if (n > 0) {
-        buf_.append(tmp, static_cast<std::size_t>(n));
-        return true;
-      }
-      if (n == 0) return false;
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-      if (WaitFor(fd_, POLLIN, stop_, options_.idle_timeout) != Waited::kReady) return false;
-    }
-  }
-
-  // All of data, or false when the client goes, stops taking bytes for the
-  // idle time-out, the deadline passes or the service stops.
-  bool Send(std::string_view data, std::optional<Clock::time_point> deadline = std::nullopt) {
-    while (!data.empty()) {
-      const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n > 0) {
-        data.remove_prefix(static_cast<std::size_t>(n));
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-      Milliseconds wait = options_.idle_timeout;
-      if (deadline) {
-        wait = std::min(wait, std::chrono::ceil<Milliseconds>(*deadline - Clock::now()));
-        if (wait.count() <= 0) return false;
-      }
-      if (WaitFor(fd_, POLLOUT, stop_, wait) != Waited::kReady) return false;
-    }
-    return true;
-  }
-
-  // Sleeps up to `ms` (capped by max_wait); false when the service stops or
-  // the client goes away meanwhile.
-  bool Pause(Milliseconds ms) {
-    ms = std::clamp(ms, Milliseconds(0), options_.max_wait);
-    if (ms.count() == 0) return true;
-    return WaitFor(fd_, 0, stop_, ms) == Waited::kTimeout;
-  }
-
-  // The next request, or false at the end of the connection; error is then
-  // set to the status to answer with, if any.
-  bool ReadRequest(Request& r, int& error) {
-    std::size_t end = 0;
-    for (;;) {
-      // Empty lines before a request line are skipped.
-      while (buf_.starts_with("\r\n") || buf_.starts_with("\n")) buf_.erase(0, buf_[0] == '\r' ? 2 : 1);
-      const auto crlf = buf_.find("\r\n\r\n");
-      const auto lf = buf_.find("\n\n");
-      end = std::min(crlf == std::string::npos ? crlf : crlf + 4, lf == std::string::npos ? lf : lf + 2);
-      if (end != std::string::npos) break;
-      if (buf_.size() > kMaxHead) {
-        error = 431;
-        return false;
-      }
-      if (!RecvSome()) return false;
-    }
-    if (end > kMaxHead) {
-      error = 431;
-      return false;
-    }
-    r.head = buf_.substr(0, end);
-    buf_.erase(0, end);
-    if (!ParseHead(r)) {
-      error = 400;
-      return false;
-    }
-    if (!r.HeaderValue("Transfer-Encoding").empty()) {
-      error = 411;
-      return false;
-    }
-    std::size_t length = 0;
-    const std::string cl = r.HeaderValue("Content-Length");
-    if (!cl.empty()) {
-      if (cl.size() > 9 || cl.find_first_not_of("0123456789") != std::string::npos) {
-        error = 400;
-        return false;
-      }
-      length = std::stoul(cl);
-      if (length > kMaxBody) {
-        error = 413;
-        return false;
-      }
-    }
-    if (length > buf_.size() && EqualsNoCase(r.HeaderValue("Expect"), "100-continue")) {
-      if (!Send("HTTP/1.1 100 Continue\r\n\r\n")) return false;
-    }
-    while (buf_.size() < length) {
-      if (!RecvSome()) return false;
-    }
-    r.body = buf_.substr(0, length);
-    buf_.erase(0, length);
-    return true;
-  }
-
-  static bool ParseHead(Request& r) {
-    std::string_view head = r.head;
-    auto next_line = [&head]() {
-      const auto nl = head.find('\n');
-      std::string_view line = head.substr(0, nl);
-      head.remove_prefix(nl == std::string_view::npos ? head.size() : nl + 1);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      return line;
-    };
-    const std::string_view request_line = next_line();
-    const auto first = request_line.find(' ');
-    const auto last = request_line.rfind(' ');
-    if (first == std::string_view::npos || last == first) return false;
-    r.method = request_line.substr(0, first);
-    r.version = request_line.substr(last + 1);
-    r.target = Trim(request_line.substr(first + 1, last - first - 1));
-    if (r.method.empty() || r.target.empty() || !r.version.starts_with("HTTP/")) return false;
-    for (std::string_view line = next_line(); !line.empty(); line = next_line()) {
-      if ((line.front() == ' ' || line.front() == '\t') && !r.headers.empty()) {
-        r.headers.back().value += ' ';
-        r.headers.back().value += Trim(line);
-        continue;
-      }
-      const auto colon = line.find(':');
-      if (colon == std::string_view::npos || colon == 0) return false;
-      r.headers.push_back({std::string(line.substr(0, colon)), std::string(Trim(line.substr(colon + 1)))});
-    }
-    std::string_view target = r.target;
-    if (target.size() > 7 && EqualsNoCase(target.substr(0, 7), "http://")) {
-      target.remove_prefix(7);
-      const auto slash = target.find_first_of("/?");
-      r.host = HostOnly(target.substr(0, slash));
-      target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
-    } else {
-      r.host = HostOnly(r.HeaderValue("Host"));
-    }
-    target = target.substr(0, target.find('#'));
-    const auto q = target.find('?');
-    r.path = target.substr(0, q);
-    if (r.path.empty()) r.path = "/";
-    if (q != std::string_view::npos) r.query = target.substr(q + 1);
-    return true;
-  }
-
-  // Writes the response as the misbehaviour says. False when the connection
-  // cannot go on.
-  bool Answer(const Request& request, Response response, const Misbehaviour& m, bool close) {
-    if (m.delay.count() > 0 && !Pause(m.delay)) return false;
-    if (m.raw) {
-      Send(*m.raw);
-      return false;
-    }
-    if (response.reason.empty()) response.reason = Reason(response.status);
-    const bool head_only = request.method == "HEAD";
-    const bool chunked = m.endless && request.version == "HTTP/1.1";
-
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + response.reason + "\r\n";
-    head += "Server: music-demo/1.0\r\nDate: " + HttpDate() + "\r\n";
-    bool has_length = false;
-    bool has_connection = false;
-    for (const Header& h : response.headers) {
-      has_length |= EqualsNoCase(h.name, "Content-Length") || EqualsNoCase(h.name, "Transfer-Encoding");
-      if (EqualsNoCase(h.name, "Connection")) {
-        has_connection = true;
-        close |= EqualsNoCase(h.value, "close");
-      }
-      head += h.name + ": " + h.value + "\r\n";
-    }
-    for (int i = 1; i <= m.set_cookies; ++i) {
-      head += "Set-Cookie: demo" + std::to_string(i) + "=v" + std::to_string(i) + "; path=/\r\n";
-    }
-    if (m.endless) {
-      if (chunked) head += "Transfer-Encoding: chunked\r\n";
-    } else if (!has_length) {
-      head += "Content-Length: " + std::to_string(BodyLength(response)) + "\r\n";
-    }
-    if (!has_connection) head += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
-    for (int i = 1; head.size() + 2 < m.header_bytes; ++i) {
-      std::string line = "X-Padding-" + std::to_string(i) + ": ";
-      const std::size_t want = std::min<std::size_t>(100, m.header_bytes - head.size() - 2);
-      line.append(want > line.size() + 2 ? want - line.size() - 2 : 1, 'p');
-      head += line + "\r\n";
-    }
-    head += "\r\n";
-    if (!Send(head)) return false;
-    if (head_only) return !close;
-
-    if (m.endless) return SendEndless(chunked, m.endless_for);
-
-    const std::size_t total = BodyLength(response);
-    std::size_t limit = total;
-    if (m.truncate_after) limit = std::min(limit, *m.truncate_after);
-    std::size_t sent = 0;
-    if (m.stall_after) {
-      sent = std::min(limit, *m.stall_after);
-      if (!SendBody(response, 0, sent)) return false;
-      if (!Pause(m.stall_for)) return false;
-    }
-    if (!SendBody(response, sent, limit)) return false;
-    return limit == total && !close;
-  }
-
-  static std::size_t BodyLength(const Response& r) {
-    return r.source ? r.source->length : r.body.size();
-  }
-
-  // Body bytes [from, to).
-  bool SendBody(const Response& r, std::size_t from, std::size_t to) {
-    if (!r.source) return Send(std::string_view(r.body).substr(from, to - from));
-    constexpr std::size_t kPiece = 256 * 1024;
-    std::string piece;
-    for (std::size_t at = from; at < to;) {
-      const std::size_t n = std::min(kPiece, to - at);
-      piece.clear();
-      try {
-        if (r.source->fill) r.source->fill(at, n, piece);
-      } catch (...) {
-        return false;
-      }
-      if (piece.size() > n) piece.resize(n);
-      if (!Send(piece)) return false;
-      if (piece.size() < n) return false;
-      at += n;
-    }
-    return true;
-  }
-
-  bool SendEndless(bool chunked, Milliseconds at_most) {
-    const auto deadline = Clock::now() + std::clamp(at_most, Milliseconds(0), options_.max_wait);
-    std::string piece;
-    if (chunked) {
-      char size[16];
-      std::snprintf(size, sizeof size, "%zx\r\n", kEndlessChunk);
-      piece = size;
-    }
-    static constexpr std::string_view kFiller = "endless body... ";
-    while (piece.size() < kEndlessChunk + 8) piece += kFiller;
-    piece.resize((chunked ? piece.find('\n') + 1 : 0) + kEndlessChunk);
-    if (chunked) piece += "\r\n";
-    while (Clock::now() < deadline) {
-      if (!Send(piece, deadline)) break;
-    }
-    return false;
-  }
-
-  // Ends the stream, then waits briefly for the client's end so that it
-  // reads everything sent before the socket closes.
-  void Linger() {
-    ::shutdown(fd_, SHUT_WR);
-    const auto deadline = Clock::now() + kLinger;
-    char tmp[4096];
-    for (;;) {
-      const ssize_t n = ::recv(fd_, tmp, sizeof tmp, 0);
-      if (n == 0) return;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
-      const auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return;
-      if (n < 0 && WaitFor(fd_, POLLIN, stop_, left) != Waited::kReady) return;
-    }
-  }
-
-  int fd_;
-  int stop_;
-  const ServiceOptions& options_;
-  std::string buf_;
-};
-
-}  // namespace
-
-void MusicService::State::Serve(Fd fd) {
-  const int one = 1;
-  ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  Connection connection(fd.get(), stop.get(), options);
-  connection.Run([this](const Request& r, Misbehaviour* m) {
-    Record(r);
-    Handler handler;
-    {
-      std::lock_guard lock(mu);
-      if (const Handler* h = Lookup(routes, r.host, r.path)) handler = *h;
-      if (const Misbehaviour* found = Lookup(misbehaviours, r.host, r.path)) *m = *found;
-    }
-    Response response;
-    if (m->not_found) {
-      response = Response::Html(internal::NotFoundHtml(r.host, r.path), 404);
-    } else if (m->redirect_to) {
-      response = Response::Html("<html><body><a href=\"" + internal::HtmlEscape(*m->redirect_to) +
-                                    "\">moved</a></body></html>\n",
-                                m->redirect_status);
-      response.headers.push_back({"Location", *m->redirect_to});
-    } else if (handler) {
-      try {
-        response = handler(r);
-      } catch (...) {
-        response = Response::Text("handler failed\n", "text/plain; charset=utf-8", 500);
-      }
-    } else {
-      response = internal::BuiltInResponse(r, catalogue, options, notice);
-    }
+  if (m.not_found) return Response::Html(internal::NotFoundHtml(r.host, r.path), 404);
+  if (m.redirect_to) {
+    Response response = Response::Html("<html><body><a href=\"" +
+                                           internal::HtmlEscape(*m.redirect_to) +
+                                           "\">moved</a></body></html>\n",
+                                       m.redirect_status);
+    response.headers.push_back({"Location", *m.redirect_to});
     return response;
-  });
+  }
+  if (handler) {
+    try {
+      return handler(r);
+    } catch (...) {
+      return Response::Text("handler failed\n", "text/plain; charset=utf-8", 500);
+    }
+  }
+  return internal::BuiltInResponse(r, catalogue, options, notice);
 }
 
-void MusicService::State::Accept() {
-  for (;;) {
-    {
-      std::unique_lock lock(conn_mu);
-      ReapLocked();
-      while (connections.size() >= std::max<std::size_t>(1, options.max_connections)) {
-        conn_cv.wait_for(lock, Milliseconds(50));
-        ReapLocked();
-        pollfd p{stop.get(), POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0) return;
-      }
-    }
-    pollfd p[2] = {{listener.get(), POLLIN, 0}, {stop.get(), POLLIN, 0}};
-    if (::poll(p, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (p[1].revents != 0) return;
-    const int client = ::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (client < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        pollfd s{stop.get(), POLLIN, 0};
-        if (::poll(&s, 1, 50) > 0) return;
-      }
-      continue;
-    }
-    Fd fd(client);
-    std::lock_guard lock(conn_mu);
-    Worker& c = connections.emplace_back();
-    try {
-      c.thread = std::thread([this, &c, fd = std::move(fd)]() mutable {
-        Serve(std::move(fd));
-        std::lock_guard done_lock(conn_mu);
-        c.done = true;
-        conn_cv.notify_all();
-      });
-    } catch (const std::system_error&) {
-      connections.pop_back();  // no thread to be had: the client is turned away
+void MusicService::State::Answer(std::string head, std::string body, httplib::Response& res,
+                                 internal::Connection& connection) {
+  Request r;
+  r.head = std::move(head);
+  if (!ParseHead(r)) {
+    res.status = 400;
+    res.set_content("Bad Request\n", "text/plain; charset=utf-8");
+    connection.CloseAfterResponse();
+    return;
+  }
+  r.body = std::move(body);
+  Record(r);
+  Misbehaviour m;
+  Response response = Dispatch(r, m);
+  if (!IsDefault(m)) connection.CloseAfterResponse();
+  if (m.delay.count() > 0 &&
+      !connection.Pause(std::clamp(m.delay, Milliseconds(0), options.max_wait))) {
+    connection.Abandon();
+    return;
+  }
+
+  res.status = response.status;
+  res.set_header("Server", "music-demo/1.0");
+  res.set_header("Date", HttpDate());
+  std::string content_type;
+  for (Header& h : response.headers) {
+    if (EqualsNoCase(h.name, "Connection")) {
+      if (EqualsNoCase(h.value, "close")) connection.CloseAfterResponse();
+    } else if (EqualsNoCase(h.name, "Content-Type") && content_type.empty()) {
+      content_type = std::move(h.value);
+    } else if (!EqualsNoCase(h.name, "Content-Length") &&
+               !EqualsNoCase(h.name, "Transfer-Encoding")) {
+      res.set_header(h.name, h.value);
     }
   }
+  for (int i = 1; i <= m.set_cookies; ++i) {
+    res.set_header("Set-Cookie", "demo" + std::to_string(i) + "=v" + std::to_string(i) + "; path=/");
+  }
+  connection.PadHeadTo(m.header_bytes);
+  if (content_type.empty()) content_type = "application/octet-stream";
+
+  if (m.endless) {
+    auto provider = EndlessProvider(std::clamp(m.endless_for, Milliseconds(0), options.max_wait),
+                                    connection);
+    if (r.version == "HTTP/1.1") {
+      res.set_chunked_content_provider(content_type, std::move(provider));
+    } else {
+      res.set_content_provider(content_type, std::move(provider));
+    }
+    return;
+  }
+  // Every body goes through a provider with its length: the bytes go out as
+  // they are (never compressed), and a stall or cut applies to any of them.
+  BodySource source = response.source ? std::move(*response.source)
+                                      : BodySource{response.body.size(), nullptr};
+  if (!response.source) {
+    source.fill = [body = std::move(response.body)](std::size_t offset, std::size_t n,
+                                                    std::string& out) {
+      out.append(body, offset, n);
+    };
+  }
+  if (source.length == 0) {
+    res.set_header("Content-Type", content_type);
+    return;
+  }
+  res.set_content_provider(source.length, content_type,
+                           BodyProvider(std::move(source), m, connection, options.max_wait));
 }
 
 MusicService::MusicService(ServiceOptions options)
@@ -715,49 +421,11 @@ MusicService::MusicService(ServiceOptions options)
 
 MusicService::~MusicService() { Stop(); }
 
-bool MusicService::Start() {
-  State& s = *state_;
-  if (s.listener.ok()) return false;
-  Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  Fd stop(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-  if (!listener.ok() || !stop.ok()) return false;
-  const int one = 1;
-  ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<std::uint16_t>(s.options.port));
-  socklen_t len = sizeof addr;
-  if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listener.get(), 128) != 0 ||
-      ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    return false;
-  }
-  s.port = ntohs(addr.sin_port);
-  s.listener = std::move(listener);
-  s.stop = std::move(stop);
-  s.acceptor = std::thread([&s] { s.Accept(); });
-  return true;
-}
+bool MusicService::Start() { return state_->server.Start(state_->options.port); }
 
-void MusicService::Stop() {
-  State& s = *state_;
-  if (!s.listener.ok()) return;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(s.stop.get(), &one, sizeof one);
-  s.acceptor.join();
-  s.listener.Reset();
-  std::list<State::Worker> connections;
-  {
-    std::lock_guard lock(s.conn_mu);
-    connections.swap(s.connections);
-  }
-  for (State::Worker& c : connections) c.thread.join();
-  s.stop.Reset();
-  s.port = 0;
-}
+void MusicService::Stop() { state_->server.Stop(); }
 
-int MusicService::port() const { return state_->port; }
+int MusicService::port() const { return state_->server.port(); }
 
 void MusicService::AddRoute(std::string host, std::string path, Handler handler) {
   std::lock_guard lock(state_->mu);

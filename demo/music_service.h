@@ -1,9 +1,9 @@
-// The demo music service: one small HTTP/1.x server on 127.0.0.1 that plays
-// the music service (search page, track records, singer pictures, MP3
-// files) and the maker's web site (start page, notice) for the tests and
-// the demo program.
+// The demo music service: one small HTTP/1.x server on 127.0.0.1, built on
+// cpp-httplib, that plays the music service (search page, track records,
+// singer pictures, MP3 files) and the maker's web site (start page, notice)
+// for the tests and the demo program.
 //
-// Owns: the listening socket, its threads, the built-in pages, the test
+// Owns: the server (demo/loopback_server.h), the built-in pages, the test
 // routes and misbehaviours, and the record of the requests received. Does
 // not own: routing the hosts to it (the client's business: every service
 // host is pointed at the one port), or the song table (demo/catalogue.h).
@@ -23,6 +23,11 @@
 // All waits are bounded (ServiceOptions::max_wait) and Stop() (also the
 // destructor) returns promptly even while clients stall: every socket wait
 // also watches a stop signal.
+//
+// What it cannot do: answer with bytes that are not HTTP (httplib writes
+// every status line), or with a reason phrase of its own. Request bodies
+// come by Content-Length only; a chunked one is refused with 411. Range
+// headers are ignored: every answer carries its whole body.
 #pragma once
 
 #include <chrono>
@@ -55,8 +60,8 @@ struct ServiceOptions {
   // How long a connection may sit idle (between or inside requests) and how
   // long a response may wait for the client to take more bytes.
   Milliseconds idle_timeout{15000};
-  // Connections served at once; more wait in the listen queue.
-  std::size_t max_connections = 64;
+  // Connections served at once (one thread each); more wait their turn.
+  std::size_t max_connections = 16;
   // Requests kept for Requests(); the oldest go first.
   std::size_t max_recorded = 10000;
 };
@@ -67,13 +72,15 @@ struct Header {
   bool operator==(const Header&) const = default;
 };
 
-// A request as it arrived.
+// A request as it arrived. Everything but the body is read from the head
+// bytes the connection received, not from httplib's parse (which sorts the
+// headers by name, percent-decodes their values and drops empty ones).
 struct Request {
   std::string method;           // "GET"
   std::string target;           // "/ws/NSearch?type=all&key=%E6%88%91", as sent
   std::string version;          // "HTTP/1.1"
   std::vector<Header> headers;  // in order; names as sent, values trimmed
-  std::string body;
+  std::string body;             // the Content-Length bytes
   std::string head;             // request line, header lines and the empty line, raw
   std::string host;             // from the target or Host, lower case, no port
   std::string path;             // the target's path, before "?"
@@ -96,9 +103,12 @@ struct BodySource {
 };
 
 struct Response {
-  int status = 200;
-  std::string reason;           // empty: the usual phrase for the status
-  std::vector<Header> headers;  // Content-Length and Connection are added unless given
+  int status = 200;             // sent with its usual reason phrase
+  // Content-Length, Transfer-Encoding and Connection are the server's: a
+  // handler's own are left out, but "Connection: close" closes the
+  // connection after the answer. Names with the same spelling keep their
+  // order (many Set-Cookie lines); other names go out in alphabetical order.
+  std::vector<Header> headers;
   std::string body;
   std::optional<BodySource> source;  // when set, the body instead of `body`
 
@@ -126,10 +136,9 @@ struct Misbehaviour {
   int set_cookies = 0;                  // that many Set-Cookie lines
   std::optional<std::string> redirect_to;  // Location of a redirect instead of the page
   int redirect_status = 302;
-  bool endless = false;                 // chunked body of filler until the client goes,
-  Milliseconds endless_for{10000};      //   at most this long, then close
+  bool endless = false;                 // chunked body of filler (plain for HTTP/1.0)
+  Milliseconds endless_for{10000};      //   until the client goes, at most this long, then close
   bool not_found = false;               // a 404 page instead of the page
-  std::optional<std::string> raw;       // these bytes instead of any response, then close
 
   static Misbehaviour Delay(Milliseconds ms);
   static Misbehaviour Stall(std::size_t after_bytes, Milliseconds ms);
@@ -139,7 +148,6 @@ struct Misbehaviour {
   static Misbehaviour SetCookies(int count);
   static Misbehaviour Endless(Milliseconds at_most);
   static Misbehaviour NotFound();
-  static Misbehaviour Raw(std::string bytes);
 };
 
 class MusicService {
@@ -152,8 +160,9 @@ class MusicService {
   // Listens on 127.0.0.1 (the port of the options, or a free one). False when
   // it cannot, or when it already runs.
   bool Start();
-  // Closes the listening socket and every connection, joins the threads.
-  // Idempotent; the service may be started again.
+  // Closes the listening socket and every connection, ends every delay,
+  // stall and endless body, joins the threads. Idempotent; the service may
+  // be started again.
   void Stop();
   // The port listened on; 0 when not running.
   int port() const;
