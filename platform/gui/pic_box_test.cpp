@@ -128,7 +128,6 @@ TEST_F(PicBoxTest, AnAnimatedPicturePlays) {
   EXPECT_FALSE(box.HasPicture());
 }
 
-#ifdef QELVARO_PICTURE_TESTDATA
 Bytes Fixture(const char* name) {
   QFile file(QStringLiteral(QELVARO_PICTURE_TESTDATA "/") + QString::fromUtf8(name));
   if (!file.open(QIODevice::ReadOnly)) return Bytes();
@@ -171,7 +170,6 @@ TEST(PicBoxWithDecoders, AnAnimatedGifPlaysItsFrames) {
   auto* widget = static_cast<internal::PicWidget*>(NativeWidget(box));
   EXPECT_TRUE(QTest::qWaitFor([&] { return widget->CurrentFrame() > 0; }, 10000));
 }
-#endif
 
 }  // namespace
 }  // namespace qelvaro::gui

@@ -3,16 +3,13 @@
 
 #include <atomic>
 
-#ifdef QELVARO_HAVE_PICTURE
 #include "platform/gui/picture/picture.h"
-#endif
 
 namespace qelvaro::gui {
 
 namespace {
 
 PictureFrames DefaultSource(std::span<const std::uint8_t> bytes) {
-#ifdef QELVARO_HAVE_PICTURE
   const platform::Picture picture = platform::DecodePicture(bytes);
   PictureFrames out;
   out.loopCount = picture.loopCount;
@@ -21,11 +18,6 @@ PictureFrames DefaultSource(std::span<const std::uint8_t> bytes) {
     out.frames.push_back({frame.image, static_cast<int>(frame.delay.count())});
   }
   return out;
-#else
-  // No decoder is built in: no picture.
-  (void)bytes;
-  return {};
-#endif
 }
 
 std::atomic<PictureSource> g_source{nullptr};

@@ -3,10 +3,8 @@
 //
 // Owns: the small interface between the picture box and a picture decoder,
 // and the decoder in use. Does not own: any decoding (the picture library,
-// platform/gui/picture/, plugs in here when it is part of the build) or the
-// drawing and playing of frames (the picture box).
-//
-// Without a decoder every picture is empty, so the box stays empty.
+// platform/gui/picture/, is the default decoder) or the drawing and playing
+// of frames (the picture box).
 //
 // Example (a test decoding BMP files with Qt's reader):
 //   SetPictureSource([](std::span<const std::uint8_t> b) {
@@ -38,8 +36,8 @@ struct PictureFrames {
 // Decodes any bytes; whatever cannot be decoded gives no frames.
 using PictureSource = PictureFrames (*)(std::span<const std::uint8_t> bytes);
 
-// Installs a decoder; null restores the default (the picture library when it
-// is built in, else none). Returns the previous one.
+// Installs a decoder; null restores the default (the picture library).
+// Returns the previous one.
 PictureSource SetPictureSource(PictureSource source);
 
 // Decodes with the decoder in use.
