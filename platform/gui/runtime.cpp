@@ -16,6 +16,7 @@
 
 #include "app/fatal_error.h"
 #include "platform/gui/look_internal.h"
+#include "platform/inet/inet.h"
 #include "platform/gui/qt_access.h"
 #include "platform/gui/runtime_internal.h"
 
@@ -146,6 +147,9 @@ void InitializeRuntime() {
   font.setPixelSize(12);
   QApplication::setFont(font);
   qApp->installEventFilter(new InputBlock(qApp));
+  // A web request blocks the handler that makes it; meanwhile the window
+  // keeps repainting (and takes no input).
+  platform::SetBlockingHook(KeepPainting);
   g_ready = true;
 }
 
