@@ -202,7 +202,7 @@ TEST_F(FetchResourceTest, RedirectsAndCookiesAreLeftToTheLayer) {
 }
 
 TEST_F(FetchResourceTest, MisbehavingServers) {
-  platform::SetTimeoutsForTesting(std::chrono::milliseconds(2000), std::chrono::milliseconds(400));
+  platform::SetTimeoutsForTesting(std::chrono::milliseconds(2000), std::chrono::milliseconds(800));
   platform::SetBodyLimitForTesting(300 * 1024);
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
   const struct Case {
