@@ -47,12 +47,14 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# The window against the demo music service (qelvaro-demo), so that it works
+# without the network.
 run: configure
-	cmake --build $(BUILD) -j $(JOBS) --target qelvaro
+	cmake --build $(BUILD) -j $(JOBS) --target qelvaro-demo qelvaro
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  echo "No display to open the window on; 'make screenshot' renders it to $(BUILD)/qelvaro.png."; \
 	else \
-	  $(BUILD)/app/qelvaro; \
+	  $(BUILD)/demo/qelvaro-demo; \
 	fi
 
 screenshot: configure

@@ -3,6 +3,8 @@
 #include "app/service_hosts.h"
 #include "platform/gui/runtime.h"
 #include "text/gbk_literal.h"
+#include "text/primitives.h"
+#include "web/fetch.h"
 
 namespace qelvaro {
 
@@ -52,10 +54,11 @@ bool MainWindow::Load() { return 窗口.Load(); }
 
 void MainWindow::ShowNotice() {
   gui::SetXpLook(1);
-  // NOTICE FETCH: the notice is fetched here and written as the text of
-  // 编辑框7, with nothing reported on failure:
-  //   编辑框7.SetText(BytesToText(FetchResource(NoticeAddress)));
-  // It arrives with the web access.
+  // The notice is shown as the maker's site sends it: code page 936, cut at
+  // a zero byte, nothing decoded. A failed fetch leaves the box empty.
+  const Bytes bytes = FetchResource(NoticeAddress);
+  const Text notice = BytesToText(bytes);
+  编辑框7.SetText(notice);
 }
 
 }  // namespace qelvaro

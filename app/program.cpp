@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "platform/gui/runtime.h"
 #include "text/gbk_literal.h"
+#include "web/fetch.h"
 
 namespace qelvaro {
 
@@ -23,6 +24,8 @@ int StartProgram() {
 void ReleaseGlobals() {
   if (!PageText.empty()) PageText = Text();
   // SHARED REGEX: SharedRegex is destroyed here, after PageText.
+  // The whole-resource fetch keeps its root handle until the program ends.
+  ReleaseFetchRoot();
 }
 
 }  // namespace qelvaro
