@@ -28,6 +28,7 @@ TEST(TextTypes, ConstructionStopsAtTheFirstZeroByte) {
   EXPECT_EQ(Text(std::string_view("ab\0cd", 5)).str(), "ab");
   EXPECT_EQ(Text(std::string("ab\0cd", 5)).str(), "ab");
   EXPECT_EQ(Text(static_cast<const char*>(nullptr)), Text());
+  EXPECT_EQ(Text(std::string_view()), Text());
   EXPECT_EQ(Bytes(std::string_view("ab\0cd", 5)).size(), 5);
 }
 

@@ -20,6 +20,7 @@ void CheckCount(std::int64_t n) {
 namespace {
 
 std::string_view UpToZero(std::string_view s) {
+  if (s.empty()) return s;  // its data may be null, which memchr must not see
   const void* zero = std::memchr(s.data(), 0, s.size());
   return zero == nullptr ? s : s.substr(0, static_cast<const char*>(zero) - s.data());
 }
