@@ -45,9 +45,10 @@ MainWindow::MainWindow()
       按钮2(分组框1, "按钮2", {241, 95, 48, 48}, {.caption = "下载"_gbk, .visible = false}),
       图片框1(分组框1, "图片框1", {30, 161, 240, 240}, {.visible = false}) {
   窗口.OnCreated([this] { ShowNotice(); });
-  // HANDLERS: 按钮1 clicked runs SearchSongs, 超级列表框1 clicked runs
-  // ShowTrackDetails, 按钮2 clicked runs StartDownload; each is wired here
-  // with its work. No other event is handled.
+  按钮1.OnClicked([this] { SearchSongs(); });
+  超级列表框1.OnClicked([this] { ShowTrackDetails(); });
+  按钮2.OnClicked([this] { StartDownload(); });
+  // No other event is handled.
 }
 
 bool MainWindow::Load() { return 窗口.Load(); }

@@ -43,6 +43,19 @@ class MainWindow {
   // notice in 编辑框7.
   void ShowNotice();
 
+  // 按钮1 clicked: searches the service for the text of 编辑框1 and appends a
+  // row (title, track id) to 超级列表框1 for every result, in page order.
+  // The list is never cleared; nothing is reported.
+  void SearchSongs();
+  // 超级列表框1 clicked: fetches the selected row's track record, shows its
+  // name, singer and size, composes the download address into 编辑框4 and
+  // shows the singer picture and the download controls; for the empty record
+  // it hides them and asks the user to pick a song.
+  void ShowTrackDetails();
+  // 按钮2 clicked: hands the address in 编辑框4 to the browser box, or asks
+  // for a song when there is none.
+  void StartDownload();
+
   gui::窗口 窗口;
   gui::Label 标签1;
   gui::EditBox 编辑框1;

@@ -3,6 +3,7 @@
 #include "app/fatal_error.h"
 #include "app/main_window.h"
 #include "platform/gui/runtime.h"
+#include "regex/regex_object.h"
 #include "text/gbk_literal.h"
 #include "web/fetch.h"
 
@@ -13,7 +14,7 @@ Text PageText;
 Text WindowLoadFailure() { return "载入启动窗口失败"_gbk; }
 
 int StartProgram() {
-  // SHARED REGEX: SharedRegex is constructed here, before any window exists.
+  CreateSharedRegex();
   RegisterExitHook(ReleaseGlobals);
   MainWindow window;
   if (!window.Load()) FatalError(0, WindowLoadFailure());
@@ -23,7 +24,7 @@ int StartProgram() {
 
 void ReleaseGlobals() {
   if (!PageText.empty()) PageText = Text();
-  // SHARED REGEX: SharedRegex is destroyed here, after PageText.
+  DestroySharedRegex();
   // The whole-resource fetch keeps its root handle until the program ends.
   ReleaseFetchRoot();
 }

@@ -17,14 +17,15 @@ namespace qelvaro {
 // Only the search reads and replaces it.
 extern Text PageText;
 
-// The start-up routine the run time calls: makes the program's objects,
-// registers ReleaseGlobals as the exit hook, loads MainWindow (whose created
+// The start-up routine the run time calls: constructs SharedRegex (the
+// program's one regex object, regex/regex_object.h), registers ReleaseGlobals as the exit hook, loads MainWindow (whose created
 // event runs ShowNotice before it is shown) and runs the message loop until
 // the window is closed. Gives 0. A window that cannot be loaded ends the
 // program through FatalError(0, "载入启动窗口失败").
 int StartProgram();
 
-// The exit hook: frees PageText. The run time calls it once after the
+// The exit hook: frees PageText, then destroys SharedRegex, then releases the
+// whole-resource fetch's root handle. The run time calls it once after the
 // message loop, never after a fatal error.
 void ReleaseGlobals();
 
