@@ -51,6 +51,7 @@ struct Request {
   std::atomic<bool> closed{false};
   // Only touched by the call that holds busy.
   std::optional<std::string> proxyUser, proxyPassword;
+  std::optional<std::uint64_t> bodyLimit;  // 0: none
   std::unique_ptr<Transfer> transfer;
 };
 
@@ -120,6 +121,40 @@ Globals& State() {
 }
 
 std::string Copy(const char* s) { return s ? std::string(s) : std::string(); }
+
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+
+// Records why a call fails; gives FALSE for the caller to return.
+BOOL Fail(DWORD error) {
+  t_lastError = error;
+  return 0;
+}
+
+DWORD ErrorOf(inet_internal::Failure failure) {
+  using inet_internal::Failure;
+  switch (failure) {
+    case Failure::kTimeout:
+      return ERROR_INTERNET_TIMEOUT;
+    case Failure::kNameNotResolved:
+      return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case Failure::kCannotConnect:
+      return ERROR_INTERNET_CANNOT_CONNECT;
+    case Failure::kCancelled:
+      return ERROR_INTERNET_OPERATION_CANCELLED;
+    case Failure::kConnectionLost:
+      return ERROR_INTERNET_CONNECTION_ABORTED;
+    case Failure::kBadReply:
+      return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    case Failure::kRedirect:
+      return ERROR_HTTP_REDIRECT_FAILED;
+    case Failure::kTooLarge:
+      return ERROR_INTERNET_BODY_TOO_LARGE;
+    case Failure::kNone:
+    case Failure::kOther:
+      break;
+  }
+  return ERROR_INTERNET_INTERNAL_ERROR;
+}
 
 bool IsRouteHost(std::string_view host) {
   if (host.empty()) return false;
@@ -224,14 +259,14 @@ HINTERNET HttpOpenRequestA(HINTERNET connect, const char* verb,
 BOOL HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLength,
                       const void* optional, DWORD optionalLength) {
   RequestCall r(request);
-  if (!r) return 0;
+  if (!r) return Fail(ERROR_INVALID_HANDLE);
   r->transfer.reset();
 
   const Connection& c = *r->connection;
   TransferSetup setup;
   const bool secure = (r->flags & INTERNET_FLAG_SECURE) != 0;
   const std::optional<std::string> host = inet_internal::UrlHostText(c.host);
-  if (!host) return 0;  // like a name that does not resolve
+  if (!host) return Fail(ERROR_INTERNET_NAME_NOT_RESOLVED);  // like a name that does not resolve
   const unsigned port = c.port != 0 ? c.port : (secure ? 443u : 80u);
   setup.url = (secure ? "https://" : "http://") + *host + ":" + std::to_string(port) +
               inet_internal::EscapeObjectPath(r->path);
@@ -299,25 +334,31 @@ BOOL HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLengt
     setup.limits = g.limits;
     for (const auto& route : g.routes) setup.connectTo.push_back(route.second);
   }
+  if (r->bodyLimit) {
+    setup.limits.maxBodyBytes = *r->bodyLimit != 0 ? *r->bodyLimit : ~std::uint64_t{0};
+  }
 
   r->transfer = Transfer::Start(std::move(setup));
-  if (!r->transfer) return 0;
-  return r->transfer->AwaitHeaders(r->closed) ? 1 : 0;
+  if (!r->transfer) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
+  if (r->transfer->AwaitHeaders(r->closed)) return 1;
+  return Fail(ErrorOf(r->transfer->failure()));
 }
 
 BOOL InternetReadFile(HINTERNET file, void* buffer, DWORD numberOfBytesToRead,
                       DWORD* numberOfBytesRead) {
-  if (numberOfBytesRead == nullptr) return 0;
+  if (numberOfBytesRead == nullptr) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
   *numberOfBytesRead = 0;
   RequestCall r(file);
-  if (!r || !r->transfer) return 0;
+  if (!r) return Fail(ERROR_INVALID_HANDLE);
+  if (!r->transfer) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
   if (numberOfBytesToRead == 0) return 1;
-  if (buffer == nullptr) return 0;
+  if (buffer == nullptr) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
   std::size_t got = 0;
   const Transfer::ReadResult result =
       r->transfer->Read(static_cast<char*>(buffer), numberOfBytesToRead, &got, r->closed);
   *numberOfBytesRead = static_cast<DWORD>(got);
-  return result == Transfer::ReadResult::kFailed ? 0 : 1;
+  if (result != Transfer::ReadResult::kFailed) return 1;
+  return Fail(ErrorOf(r->transfer->failure()));
 }
 
 BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, void* buffer,
@@ -417,10 +458,21 @@ BOOL InternetSetOptionA(HINTERNET internet, DWORD option, const void* buffer,
       (user ? r->proxyUser : r->proxyPassword) = text;
       return 1;
     }
+    case INTERNET_OPTION_BODY_LIMIT: {
+      std::uint64_t limit = 0;
+      if (buffer == nullptr || bufferLength != sizeof limit) return 0;
+      std::memcpy(&limit, buffer, sizeof limit);
+      RequestCall r(internet);
+      if (!r) return 0;
+      r->bodyLimit = limit;
+      return 1;
+    }
     default:
       return 0;
   }
 }
+
+DWORD GetLastError() { return t_lastError; }
 
 bool RouteHost(std::string_view host, std::string_view address, std::uint16_t port) {
   if (!IsRouteHost(host) || port == 0) return false;

@@ -30,8 +30,12 @@
 //   - InternetReadFile sets the count to 0 before any work. It delivers 0 with
 //     TRUE at the end of the body, and FALSE (count 0) for a failed read: a
 //     transfer that failed (connection lost mid-body, time-out, a body beyond
-//     256 MiB), or a request that was never sent. Bytes that arrived before a
-//     failure are delivered first; every read after a failure fails again.
+//     256 MiB unless the request's INTERNET_OPTION_BODY_LIMIT says otherwise),
+//     or a request that was never sent. Bytes that arrived before a failure
+//     are delivered first; every read after a failure fails again.
+//   - After a call of HttpSendRequestA or InternetReadFile fails,
+//     GetLastError on the same thread tells why (ERROR_INTERNET_TIMEOUT,
+//     ERROR_INTERNET_CONNECTION_ABORTED, ...).
 //   - Time-outs: 15 s to connect (name lookup included); a wait in which
 //     nothing arrives for 30 s fails the transfer.
 //   - Response header blocks of more than 300 KiB in all (the transport's
@@ -162,6 +166,24 @@ inline constexpr DWORD INTERNET_OPTION_PROXY = 38;
 inline constexpr DWORD INTERNET_OPTION_END_BROWSER_SESSION = 42;
 inline constexpr DWORD INTERNET_OPTION_PROXY_USERNAME = 43;
 inline constexpr DWORD INTERNET_OPTION_PROXY_PASSWORD = 44;
+// This layer's own: the largest body a request delivers (see
+// InternetSetOptionA). Outside the numbers of the Windows options.
+inline constexpr DWORD INTERNET_OPTION_BODY_LIMIT = 0x7F000001;
+
+// Reasons GetLastError gives after a failed call.
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
+inline constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
+inline constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+inline constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
+inline constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
+inline constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
+inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+inline constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
+inline constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;
+// This layer's own: the body went beyond the request's body limit.
+inline constexpr DWORD ERROR_INTERNET_BODY_TOO_LARGE = 0x7F000001;
 
 // Flags of InternetCanonicalizeUrlA and InternetCrackUrlA.
 inline constexpr DWORD ICU_ESCAPE = 0x80000000;
@@ -273,7 +295,14 @@ BOOL InternetCloseHandle(HINTERNET internet);
 // INTERNET_OPTION_PROXY_USERNAME / _PASSWORD on a connection or request
 // handle: buffer holds bufferLength bytes of text (cut at a zero byte); an
 // empty text means none. INTERNET_OPTION_END_BROWSER_SESSION with a null
-// handle: forgets the store's session cookies. Anything else fails.
+// handle: forgets the store's session cookies. INTERNET_OPTION_BODY_LIMIT on
+// a request handle: buffer holds a std::uint64_t (bufferLength its size), the
+// largest body the request delivers from its next send on; 0 means no limit
+// (a download of any size, streamed). Anything else fails.
+//
+// Example (a file of any size):
+//   const std::uint64_t none = 0;
+//   InternetSetOptionA(req, INTERNET_OPTION_BODY_LIMIT, &none, sizeof none);
 BOOL InternetSetOptionA(HINTERNET internet, DWORD option, const void* buffer,
                         DWORD bufferLength);
 
@@ -311,6 +340,22 @@ BOOL InternetCanonicalizeUrlA(const char* url, char* buffer,
 //   "?q=1#f" (or path "/a/b?q=1#f" when the extra info is not asked for).
 BOOL InternetCrackUrlA(const char* url, DWORD urlLength, DWORD flags,
                        URL_COMPONENTSA* urlComponents);
+
+// Why the last call of HttpSendRequestA or InternetReadFile on this thread
+// failed: ERROR_INVALID_HANDLE (not a request handle, or in use by another
+// call), ERROR_INTERNET_INCORRECT_HANDLE_STATE (a read before a send),
+// ERROR_INTERNET_NAME_NOT_RESOLVED, ERROR_INTERNET_CANNOT_CONNECT,
+// ERROR_INTERNET_TIMEOUT (no connection in time, or nothing arrived for the
+// idle time), ERROR_INTERNET_CONNECTION_ABORTED (the connection ended before
+// the answer was whole), ERROR_INTERNET_OPERATION_CANCELLED (the handle was
+// closed meanwhile), ERROR_HTTP_INVALID_SERVER_RESPONSE, ERROR_HTTP_REDIRECT_FAILED,
+// ERROR_INTERNET_BODY_TOO_LARGE or ERROR_INTERNET_INTERNAL_ERROR. A call that
+// succeeds leaves it as it was.
+//
+// Example:
+//   if (!InternetReadFile(req, buf, sizeof buf, &got) &&
+//       GetLastError() == ERROR_INTERNET_TIMEOUT) { ... }
+DWORD GetLastError();
 
 // A process-wide host route, like a hosts file for this process: every new
 // connection to host (any port; name compared without regard to case) goes to

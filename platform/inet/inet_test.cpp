@@ -371,11 +371,47 @@ TEST_F(InetTest, EndlessBodyEndsAsAFailedRead) {
   ASSERT_TRUE(call.Send());
   const ReadOutcome out = ReadAll(call.req, 100 * 1024);
   EXPECT_TRUE(out.failed);
+  EXPECT_EQ(GetLastError(), ERROR_INTERNET_BODY_TOO_LARGE);
   EXPECT_EQ(out.body.size(), 3u * 1024 * 1024);
   DWORD got = 9;
   char buf[16];
   EXPECT_FALSE(InternetReadFile(call.req, buf, sizeof buf, &got));
   EXPECT_EQ(got, 0u);
+}
+
+TEST_F(InetTest, ARequestsOwnBodyLimitReplacesTheLayersOrLiftsIt) {
+  SetBodyLimitForTesting(1024 * 1024);
+  HttpServer http;
+  http.server.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/plain", [](std::size_t, httplib::DataSink& sink) {
+      static const std::string chunk(65536, 'e');
+      return sink.write(chunk.data(), chunk.size());
+    });
+  });
+  http.Start();
+  Options o;
+  o.path = "/endless";
+  Call smaller("127.0.0.1", http.port(), o);
+  const std::uint64_t limit = 100 * 1024;
+  ASSERT_TRUE(InternetSetOptionA(smaller.req, INTERNET_OPTION_BODY_LIMIT, &limit, sizeof limit));
+  ASSERT_TRUE(smaller.Send());
+  const ReadOutcome cut = ReadAll(smaller.req, 64 * 1024);
+  EXPECT_TRUE(cut.failed);
+  EXPECT_EQ(cut.body.size(), limit);
+
+  Call unlimited("127.0.0.1", http.port(), o);
+  const std::uint64_t none = 0;
+  EXPECT_FALSE(InternetSetOptionA(unlimited.req, INTERNET_OPTION_BODY_LIMIT, &none, 4));
+  ASSERT_TRUE(InternetSetOptionA(unlimited.req, INTERNET_OPTION_BODY_LIMIT, &none, sizeof none));
+  ASSERT_TRUE(unlimited.Send());
+  std::vector<char> buf(256 * 1024);
+  std::size_t total = 0;
+  while (total < 4u * 1024 * 1024) {
+    DWORD got = 0;
+    ASSERT_TRUE(InternetReadFile(unlimited.req, buf.data(), static_cast<DWORD>(buf.size()), &got));
+    ASSERT_GT(got, 0u);
+    total += got;
+  }
 }
 
 TEST_F(InetTest, ConnectionClosedMidBodyGivesTheBytesSoFar) {
@@ -385,6 +421,7 @@ TEST_F(InetTest, ConnectionClosedMidBodyGivesTheBytesSoFar) {
   const ReadOutcome out = ReadAll(call.req);
   EXPECT_EQ(out.body, "0123456789");
   EXPECT_TRUE(out.failed);
+  EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
 }
 
 TEST_F(InetTest, IdleTransfersTimeOut) {
@@ -397,10 +434,12 @@ TEST_F(InetTest, IdleTransfersTimeOut) {
   const ReadOutcome out = ReadAll(call.req);
   EXPECT_EQ(out.body, "0123456789");
   EXPECT_TRUE(out.failed);
+  EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
 
   RawServer silent([](const std::string&) { return RawReply{"", {}, true}; });
   Call call2("127.0.0.1", silent.port());
   EXPECT_FALSE(call2.Send());
+  EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
   EXPECT_EQ(RawHeaders(call2.req), "");
   EXPECT_TRUE(ReadAll(call2.req).failed);
 }
@@ -408,6 +447,7 @@ TEST_F(InetTest, IdleTransfersTimeOut) {
 TEST_F(InetTest, RefusedConnectionFailsEveryStep) {
   Call call("127.0.0.1", ClosedPort());
   EXPECT_FALSE(call.Send());
+  EXPECT_EQ(GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
   char buf[64];
   DWORD len = sizeof buf;
   EXPECT_FALSE(HttpQueryInfoA(call.req, HTTP_QUERY_RAW_HEADERS_CRLF, buf, &len, nullptr));
@@ -634,6 +674,8 @@ TEST_F(InetTest, BrokenAnswersFailCleanly) {
     RawServer server(answer);
     Call call("127.0.0.1", server.port());
     EXPECT_FALSE(call.Send());
+    EXPECT_EQ(GetLastError(), answer.empty() ? ERROR_INTERNET_CONNECTION_ABORTED
+                                             : ERROR_HTTP_INVALID_SERVER_RESPONSE);
     EXPECT_EQ(RawHeaders(call.req), "");
     EXPECT_TRUE(ReadAll(call.req).failed);
   }
@@ -718,6 +760,7 @@ TEST_F(InetTest, BadHandlesFailWithoutHarm) {
   DWORD n = 3;
   EXPECT_FALSE(InternetReadFile(bogus, buf, sizeof buf, &n));
   EXPECT_EQ(n, 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_FALSE(InternetReadFile(nullptr, buf, sizeof buf, &n));
   EXPECT_FALSE(HttpSendRequestA(bogus, nullptr, 0, nullptr, 0));
   n = sizeof buf;
@@ -738,6 +781,7 @@ TEST_F(InetTest, BadHandlesFailWithoutHarm) {
   HINTERNET req = HttpOpenRequestA(conn, "GET", "/", nullptr, nullptr, nullptr, 0, 0);
   ASSERT_NE(req, nullptr);
   EXPECT_FALSE(InternetReadFile(req, buf, sizeof buf, &n));  // not sent
+  EXPECT_EQ(GetLastError(), ERROR_INTERNET_INCORRECT_HANDLE_STATE);
   n = sizeof buf;
   EXPECT_FALSE(HttpQueryInfoA(req, HTTP_QUERY_RAW_HEADERS_CRLF, buf, &n, nullptr));
   EXPECT_TRUE(InternetCloseHandle(req));
@@ -784,10 +828,13 @@ TEST_F(InetTest, ClosingFromAnotherThreadEndsABlockedRead) {
   Call call("127.0.0.1", server.port());
   ASSERT_TRUE(call.Send());
   std::atomic<int> result{-1};
+  std::atomic<DWORD> error{0};
   std::thread reader([&] {
     char buf[16];
     DWORD got = 0;
-    result = InternetReadFile(call.req, buf, sizeof buf, &got);
+    const BOOL ok = InternetReadFile(call.req, buf, sizeof buf, &got);
+    error = GetLastError();
+    result = ok;
   });
   // Wait until the reader is inside its call (a second call is refused then).
   for (int i = 0; i < 5000 && result.load() == -1; ++i) {
@@ -799,6 +846,7 @@ TEST_F(InetTest, ClosingFromAnotherThreadEndsABlockedRead) {
   EXPECT_TRUE(InternetCloseHandle(call.req));
   reader.join();
   EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(error.load(), ERROR_INTERNET_OPERATION_CANCELLED);
 }
 
 // ---------------------------------------------------------- hook and routes

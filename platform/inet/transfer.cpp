@@ -66,6 +66,40 @@ void CallHookIfDue(Clock::time_point now) {
   t_lastHook = Clock::now();
 }
 
+Failure FailureOf(CURLcode code, bool tooLarge, bool answered) {
+  switch (code) {
+    case CURLE_OK:
+      return Failure::kBadReply;  // ended inside the header block
+    case CURLE_OPERATION_TIMEDOUT:
+      return Failure::kTimeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return Failure::kNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return Failure::kCannotConnect;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return Failure::kCancelled;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+      return Failure::kConnectionLost;
+    case CURLE_WRITE_ERROR:
+      // The body limit, or the header limits (which end the transfer too).
+      return tooLarge ? Failure::kTooLarge : Failure::kBadReply;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return Failure::kBadReply;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      // After an answer: a redirect to a scheme that is not allowed.
+      return answered ? Failure::kRedirect : Failure::kBadReply;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return Failure::kRedirect;
+    default:
+      return Failure::kOther;
+  }
+}
+
 std::string_view WithoutLineEnd(const char* p, std::size_t n) {
   while (n > 0 && (p[n - 1] == '\r' || p[n - 1] == '\n')) --n;
   return {p, n};
@@ -299,6 +333,7 @@ std::size_t Transfer::Body(const char* p, std::size_t n) {
   }
   const std::uint64_t room = setup_.limits.maxBodyBytes - bodyTotal_;
   const std::size_t take = n > room ? static_cast<std::size_t>(room) : n;
+  if (take < n) tooLarge_ = true;
   body_.Append(p, take);
   bodyTotal_ += take;
   return take;  // short of n: the body is too large and the transfer fails
@@ -310,6 +345,13 @@ void Transfer::Finish(CURLcode code) {
   // A transfer that ended without a complete header block did not succeed,
   // whatever curl says of it.
   failed_ = code != CURLE_OK || !complete_;
+  failure_ = FailureOf(code, tooLarge_, complete_.has_value());
+  // Bytes came but never a whole header block of the final answer: whatever
+  // curl calls it, the reply was not HTTP as it should be.
+  if (!final_ && seen_ > 0 &&
+      (failure_ == Failure::kConnectionLost || failure_ == Failure::kOther)) {
+    failure_ = Failure::kBadReply;
+  }
   if (!failed_) final_ = true;
   if (added_) {
     curl_multi_remove_handle(multi_.get(), easy_.get());

@@ -72,6 +72,20 @@ class BodyBuffer {
   std::size_t head_ = 0, tail_ = 0;
 };
 
+// Why a transfer failed, in the layer's own terms.
+enum class Failure {
+  kNone,
+  kTimeout,          // nothing arrived for the idle time, or no connection in time
+  kNameNotResolved,  // the host (or the proxy) has no address
+  kCannotConnect,    // the connection was refused or could not be made
+  kCancelled,        // the request handle was closed meanwhile
+  kConnectionLost,   // the connection ended before the answer was whole
+  kBadReply,         // not an HTTP/1.x answer, or a header block beyond the limits
+  kRedirect,         // too many redirects, or one to a scheme not allowed
+  kTooLarge,         // a body beyond the body limit
+  kOther,
+};
+
 class Transfer {
  public:
   // nullptr when curl could not set the transfer up.
@@ -92,6 +106,8 @@ class Transfer {
   // The block the queries report, or nullptr when none arrived.
   const HeaderBlock* Reported() const { return complete_ ? &*complete_ : nullptr; }
   std::size_t Held() const { return body_.size(); }
+  // kNone unless the transfer has ended in failure.
+  Failure failure() const { return failed_ ? failure_ : Failure::kNone; }
 
  private:
   explicit Transfer(TransferSetup setup);
@@ -125,6 +141,8 @@ class Transfer {
 
   bool finished_ = false;
   bool failed_ = false;
+  Failure failure_ = Failure::kNone;
+  bool tooLarge_ = false;  // the body limit cut the body
   std::uint64_t seen_ = 0;  // bytes of any kind received, for the watchdog
   std::uint64_t headerTotal_ = 0;
 };
