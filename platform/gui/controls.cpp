@@ -16,6 +16,7 @@
 #include <limits>
 #include <span>
 
+#include "platform/gui/browser_box.h"
 #include "platform/gui/qt_access.h"
 #include "platform/gui/runtime.h"
 #include "platform/gui/runtime_internal.h"
@@ -517,33 +518,59 @@ void ListView::OnClicked(Handler handler) { AsList(widget_)->clicked = std::move
 
 // ---- The browser box --------------------------------------------------------------------
 
+namespace internal {
+
+BrowserWidget::BrowserWidget(QWidget* parent)
+    : QWidget(parent), box(std::make_unique<BrowserBox>(this)) {}
+
+// The loads stop (and their threads are joined) before the widget goes.
+BrowserWidget::~BrowserWidget() { box.reset(); }
+
+}  // namespace internal
+
 namespace {
 internal::BrowserWidget* AsBrowser(QWidget* w) { return static_cast<internal::BrowserWidget*>(w); }
+
+// Starts loading the box's address, unless the box is offline or the
+// address is empty.
+void StartLoading(internal::BrowserWidget* browser, bool background) {
+  const HtmlViewer::Settings& s = browser->settings;
+  if (s.offline || s.address.empty()) return;
+  browser->box->Navigate(s.address.str(), background);
+}
 }  // namespace
 
 HtmlViewer::HtmlViewer(Control& parent, const char* name, Rect place, Settings s)
     : Control(new internal::BrowserWidget(NativeWidget(parent))) {
   // Applied in this order once the box exists: offline, silent, font size,
-  // then the address.
-  auto& settings = AsBrowser(widget_)->settings;
+  // then the address, which starts loading at once: in the background, so
+  // that nothing the start page does is shown.
+  auto* browser = AsBrowser(widget_);
+  auto& settings = browser->settings;
   settings.offline = s.offline;
   settings.silent = s.silent;
   settings.fontSize = s.fontSize;
   settings.visible = s.visible;
   Place(widget_, name, place, s.visible);
-  SetAddress(s.address);
+  settings.address = s.address;
+  StartLoading(browser, /*background=*/true);
 }
 
 void HtmlViewer::SetAddress(const Text& address) {
-  AsBrowser(widget_)->settings.address = address;
-  // LOADING: writing the address is to navigate the browser to it at once.
-  // The browser itself arrives with the download work; until then the
-  // address is only stored.
+  auto* browser = AsBrowser(widget_);
+  browser->settings.address = address;
+  StartLoading(browser, /*background=*/false);
 }
 
 Text HtmlViewer::Address() const { return AsBrowser(widget_)->settings.address; }
 bool HtmlViewer::Offline() const { return AsBrowser(widget_)->settings.offline; }
 bool HtmlViewer::Silent() const { return AsBrowser(widget_)->settings.silent; }
 HtmlViewer::FontSize HtmlViewer::GetFontSize() const { return AsBrowser(widget_)->settings.fontSize; }
+
+std::vector<DownloadStatus> Downloads(const HtmlViewer& box) {
+  return AsBrowser(NativeWidget(box))->box->Statuses();
+}
+
+QWidget* DownloadsWindow(const HtmlViewer& box) { return AsBrowser(NativeWidget(box))->box->Window(); }
 
 }  // namespace qelvaro::gui

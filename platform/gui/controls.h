@@ -208,9 +208,28 @@ class ListView : public Control {
   void OnClicked(Handler handler);
 };
 
-// The browser box. It is created with its settings and stores its address;
-// loading an address is not part of this layer yet, so writing the address
-// only stores it.
+// The browser box: a browser without a view. Created with its settings, it
+// starts loading its address at once, in the background (nothing it loads
+// then is ever shown or reported). Writing the address stores it and starts
+// loading it; both return at once, the loading goes on on threads of its
+// own, and a new address drops a load that has not become a download.
+//
+// What it does with an answer: a page (text/html or any other text, not an
+// attachment) counts as shown and is dropped, the box being hidden. A file
+// is offered for saving: a save dialog proposes its name (from
+// Content-Disposition, else the address's last segment, else "download")
+// in the user's download folder; cancelling drops the load. The file is
+// written as NAME.part and renamed to NAME once the whole body is there; an
+// existing file is replaced only when the user agreed in the dialog. On any
+// failure the .part file is removed and nothing else is touched.
+//
+// The downloads window, opened with the first download (not modal), lists
+// every download with its progress and outcome ("完成", or "失败：" and the
+// reason); a load written as the address that fails before it is a download
+// (status 400 or more, no connection) is listed there as a failed one. It is
+// the only thing the box shows of its own. Several downloads run at once;
+// when the box goes (with its window), running downloads stop and their
+// .part files are removed. An offline box loads nothing.
 class HtmlViewer : public Control {
  public:
   enum class FontSize { kSmallest, kSmall, kMedium, kLarge, kLargest };
@@ -223,6 +242,7 @@ class HtmlViewer : public Control {
   };
   HtmlViewer(Control& parent, const char* name, Rect place, Settings settings);
 
+  // Stores the address and starts loading it; returns at once.
   void SetAddress(const Text& address);
   Text Address() const;
   bool Offline() const;

@@ -119,18 +119,5 @@ TEST(Button, IsPressedWithTheMouseSpaceOrEnterAndIsNoDefaultButton) {
   EXPECT_FALSE(w->autoDefault());
 }
 
-TEST(HtmlViewer, IsCreatedWithItsSettingsAndStoresItsAddress) {
-  窗口 window("窗口", TestWindow());
-  HtmlViewer browser(window, "超文本浏览框1", {362, 8, 144, 48},
-                     {.address = "http://www.qelvaro.example/"});
-  EXPECT_FALSE(browser.Offline());
-  EXPECT_TRUE(browser.Silent());
-  EXPECT_EQ(browser.GetFontSize(), HtmlViewer::FontSize::kMedium);
-  EXPECT_EQ(browser.Address(), "http://www.qelvaro.example/");
-  EXPECT_FALSE(browser.Visible());
-  browser.SetAddress("http://host.example/resource/a.mp3");
-  EXPECT_EQ(browser.Address(), "http://host.example/resource/a.mp3");
-}
-
 }  // namespace
 }  // namespace qelvaro::gui

@@ -182,7 +182,9 @@ int RunMessageLoop() {
 bool HandlerRunning() { return g_handlerRunning; }
 
 void KeepPainting() {
-  if (!g_handlerRunning || !OnGuiThread()) return;
+  // The web layer calls this on any thread that waits (the browser box's
+  // included); only the GUI thread's own state may be looked at.
+  if (!OnGuiThread() || !g_handlerRunning) return;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -222,6 +224,12 @@ MessageBoxRunner SetMessageBoxRunner(MessageBoxRunner runner) { return g_runner.
 
 bool SaveWindowPicture(const 窗口& window, const char* path) {
   QWidget* widget = NativeWidget(window);
+  if (widget == nullptr || path == nullptr) return false;
+  return widget->grab().toImage().save(QString::fromLocal8Bit(path), "PNG");
+}
+
+bool SaveDownloadsWindowPicture(const HtmlViewer& box, const char* path) {
+  QWidget* widget = DownloadsWindow(box);
   if (widget == nullptr || path == nullptr) return false;
   return widget->grab().toImage().save(QString::fromLocal8Bit(path), "PNG");
 }

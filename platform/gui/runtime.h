@@ -66,4 +66,8 @@ int XpLookScheme();
 // file. False when it cannot be written.
 bool SaveWindowPicture(const 窗口& window, const char* path);
 
+// The same for the browser box's downloads window. False before its first
+// download (there is no window yet) or when the file cannot be written.
+bool SaveDownloadsWindowPicture(const HtmlViewer& box, const char* path);
+
 }  // namespace qelvaro::gui

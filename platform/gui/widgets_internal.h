@@ -9,6 +9,8 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include <memory>
+
 #include "platform/gui/controls.h"
 #include "platform/gui/picture_source.h"
 
@@ -107,10 +109,16 @@ class PicWidget final : public QWidget {
   QTimer timer_;
 };
 
+class BrowserBox;
+
+// The browser box: its settings, and the engine with its windows
+// (platform/gui/browser_box.h), which stops every load when the widget goes.
 class BrowserWidget final : public QWidget {
  public:
-  explicit BrowserWidget(QWidget* parent) : QWidget(parent) {}
+  explicit BrowserWidget(QWidget* parent);
+  ~BrowserWidget() override;
   HtmlViewer::Settings settings;
+  std::unique_ptr<BrowserBox> box;
 };
 
 }  // namespace qelvaro::gui::internal
