@@ -1,7 +1,9 @@
 # Qelvaro: the front door. Every target installs what it needs first.
 #   make run    build and open the window
 #   make screenshot  render the window offscreen to build/qelvaro.png
-#   make test   build and run every test
+#   make test   build and run every test (the tour included)
+#   make tour   the whole journey offscreen, pictures in build/tour
+#   make install  install into PREFIX (default ~/.local)
 #   make bench  benchmarks (Release build)
 #   make fuzz   libFuzzer targets, 60 s each (clang)
 #   make asan   AddressSanitizer + UBSan build running the whole suite (clang)
@@ -13,6 +15,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 FUZZ_SECONDS ?= 60
+PREFIX ?= $(HOME)/.local
 
 # Debian 12 packages the project builds, tests and runs with.
 DEB_PACKAGES := \
@@ -24,7 +27,7 @@ DEB_PACKAGES := \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test run screenshot bench fuzz asan clean
+.PHONY: deps configure build test tour install run screenshot bench fuzz asan clean
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -46,6 +49,16 @@ build: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# qelvaro-demo makes the journey on its own: search, pick the first song,
+# download it; a picture of each step and the MP3 land in $(BUILD)/tour.
+tour: configure
+	cmake --build $(BUILD) -j $(JOBS) --target qelvaro-demo
+	rm -rf $(BUILD)/tour
+	QT_QPA_PLATFORM=offscreen $(BUILD)/demo/qelvaro-demo --tour $(BUILD)/tour
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The window against the demo music service (qelvaro-demo), so that it works
 # without the network.

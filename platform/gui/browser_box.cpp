@@ -101,7 +101,7 @@ class DownloadsWindow final : public QWidget {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
-    resize(420, 260);
+    resize(440, 170);
     // The rate of a download that waits for data falls to nothing.
     tick_.setInterval(500);
     QObject::connect(&tick_, &QTimer::timeout, this, [this] {
