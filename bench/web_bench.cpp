@@ -7,13 +7,10 @@
 // and the largest peak above the body. BM_FreshMemory shows the floor: the
 // cost of writing a body's worth of fresh pages, which on some machines
 // (virtual ones especially) bounds every fetch.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <malloc.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,9 +21,10 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
+#include "testing/loopback_server.h"
 #include "text/text.h"
 #include "web/fetch.h"
 #include "web/request.h"
@@ -41,27 +39,18 @@ constexpr std::size_t kLargest = std::size_t{64} << 20;
 // connection on a thread of its own. Lives until the process ends.
 class BodyServer {
  public:
-  BodyServer() : body_(MakeBody()) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listener_, 64) != 0) {
-      std::perror("web_bench: loopback server");
-      std::exit(1);
-    }
-    socklen_t len = sizeof addr;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    std::thread([this] { Accept(); }).detach();
-  }
+  BodyServer()
+      : body_(MakeBody()), server_([body = body_](const std::string& request) {
+          std::size_t bytes = 0;
+          if (request.size() > 5) bytes = std::strtoull(request.c_str() + 5, nullptr, 10);
+          bytes = std::min(bytes, body->size());
+          return testing::Reply{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bytes) +
+                                    "\r\nConnection: close\r\n\r\n",
+                                testing::Reply::Then::kClose, {},
+                                std::string_view(*body).substr(0, bytes)};
+        }) {}
 
-  std::string Url(std::size_t bytes) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + std::to_string(bytes);
-  }
+  std::string Url(std::size_t bytes) const { return server_.Url("/" + std::to_string(bytes)); }
 
  private:
   static const std::string* MakeBody() {
@@ -70,46 +59,8 @@ class BodyServer {
     return body;
   }
 
-  void Accept() {
-    for (;;) {
-      const int fd = accept(listener_, nullptr, nullptr);
-      if (fd >= 0) std::thread([this, fd] { Serve(fd); }).detach();
-    }
-  }
-
-  void Serve(int fd) {
-    std::string request;
-    char buf[4096];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-      const ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      request.append(buf, static_cast<std::size_t>(n));
-    }
-    std::size_t bytes = 0;
-    if (request.size() > 5) bytes = std::strtoull(request.c_str() + 5, nullptr, 10);
-    bytes = std::min(bytes, body_->size());
-    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bytes) +
-                             "\r\nConnection: close\r\n\r\n";
-    if (SendAll(fd, head.data(), head.size())) SendAll(fd, body_->data(), bytes);
-    shutdown(fd, SHUT_WR);
-    while (recv(fd, buf, sizeof buf, 0) > 0) {
-    }
-    close(fd);
-  }
-
-  static bool SendAll(int fd, const char* p, std::size_t n) {
-    while (n > 0) {
-      const ssize_t sent = send(fd, p, n, MSG_NOSIGNAL);
-      if (sent <= 0) return false;
-      p += sent;
-      n -= static_cast<std::size_t>(sent);
-    }
-    return true;
-  }
-
   const std::string* body_;  // never freed: server threads may outlive main
-  int listener_ = -1;
-  std::uint16_t port_ = 0;
+  testing::LoopbackServer server_;
 };
 
 BodyServer& Server() {
@@ -308,7 +259,7 @@ int main(int argc, char** argv) {
   // only pages it did not share with its parent.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   // Loopback only: a proxy of the environment must not serve these requests.
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
+  testing::ClearProxyEnvironment();
   curl_global_init(CURL_GLOBAL_DEFAULT);
   benchmark::Initialize(&argc, argv);
   Server();

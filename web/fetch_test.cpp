@@ -9,8 +9,9 @@
 
 #include "platform/inet/inet.h"
 #include "platform/inet/inet_testing.h"
+#include "testing/loopback_server.h"
 #include "web/fetch_testing.h"
-#include "web/testing/loopback_server.h"
+#include "web/testing/network_test.h"
 
 namespace qelvaro {
 namespace {
@@ -35,22 +36,14 @@ std::vector<std::string> LinesStartingWith(const std::string& request, const std
   return out;
 }
 
-class FetchResourceTest : public ::testing::Test {
+class FetchResourceTest : public WebNetworkTest {
  protected:
   void SetUp() override {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                             "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
-      unsetenv(name);
-    }
-    platform::ResetLimitsForTesting();
-    platform::ClearRoutes();
-    platform::InternetSetOptionA(nullptr, platform::INTERNET_OPTION_END_BROWSER_SESSION, nullptr,
-                                 0);
+    WebNetworkTest::SetUp();
     ReleaseFetchRoot();
   }
   void TearDown() override {
-    platform::ResetLimitsForTesting();
-    unsetenv("http_proxy");
+    WebNetworkTest::TearDown();
     ReleaseFetchRoot();
   }
 };

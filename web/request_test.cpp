@@ -9,9 +9,10 @@
 
 #include "platform/inet/inet.h"
 #include "platform/inet/inet_testing.h"
+#include "testing/loopback_server.h"
 #include "text/primitives.h"
 #include "web/headers.h"
-#include "web/testing/loopback_server.h"
+#include "web/testing/network_test.h"
 
 namespace qelvaro {
 namespace {
@@ -56,23 +57,8 @@ std::string HostLine(const LoopbackServer& server) {
   return "Host: 127.0.0.1:" + std::to_string(server.port());
 }
 
-class WebRequestTest : public ::testing::Test {
+class WebRequestTest : public WebNetworkTest {
  protected:
-  void SetUp() override {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                             "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
-      unsetenv(name);
-    }
-    platform::ResetLimitsForTesting();
-    platform::ClearRoutes();
-    // The shared store forgets what earlier tests of this run stored.
-    platform::InternetSetOptionA(nullptr, platform::INTERNET_OPTION_END_BROWSER_SESSION, nullptr,
-                                 0);
-  }
-  void TearDown() override {
-    platform::ResetLimitsForTesting();
-    unsetenv("http_proxy");
-  }
   // Short time-outs for the servers that stall.
   static void ShortTimeouts() {
     platform::SetTimeoutsForTesting(std::chrono::milliseconds(2000),

@@ -24,13 +24,14 @@
 #include "platform/gui/runtime.h"
 #include "platform/inet/inet.h"
 #include "platform/inet/inet_test_servers.h"
+#include "testing/loopback_server.h"
 #include "text/gbk_literal.h"
 
 namespace qelvaro::gui {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::testing::ClosedPort;
+using qelvaro::testing::ClosedLoopbackPort;
 using platform::testing::HttpServer;
 using testing::TestWindow;
 
@@ -63,7 +64,7 @@ class BrowserBoxTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     // Nothing of these tests reaches beyond this machine.
-    platform::RouteHost("www.qelvaro.example", "127.0.0.1", ClosedPort());
+    platform::RouteHost("www.qelvaro.example", "127.0.0.1", ClosedLoopbackPort());
     http_.server.Get("/song.mp3", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string(50000, 's'), "audio/mpeg");
     });

@@ -13,6 +13,7 @@
 
 #include "platform/inet/inet_test_servers.h"
 #include "platform/inet/inet_testing.h"
+#include "testing/loopback_server.h"
 
 namespace qelvaro::platform {
 namespace {
@@ -20,10 +21,10 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using testing::ClosedPort;
+using qelvaro::testing::ClosedLoopbackPort;
+using qelvaro::testing::LoopbackServer;
+using qelvaro::testing::Reply;
 using testing::HttpServer;
-using testing::RawReply;
-using testing::RawServer;
 
 constexpr DWORD kGetFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NEED_FILE | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
@@ -94,12 +95,7 @@ std::string RawHeaders(HINTERNET req) {
 
 class InetTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* v : {"http_proxy", "HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy",
-                          "NO_PROXY", "no_proxy"}) {
-      unsetenv(v);
-    }
-  }
+  void SetUp() override { qelvaro::testing::ClearProxyEnvironment(); }
   void TearDown() override {
     ClearRoutes();
     ResetLimitsForTesting();
@@ -111,7 +107,7 @@ class InetTest : public ::testing::Test {
 // --------------------------------------------------------------- request bytes
 
 TEST_F(InetTest, GetSendsExactlyTheGivenHeaderLines) {
-  RawServer server(kOk);
+  LoopbackServer server(kOk);
   ASSERT_TRUE(RouteHost("search.music.example", "127.0.0.1", server.port()));
   Options o;
   o.path = "/ws/NSearch?type=all&key=%E6%88%91";
@@ -152,7 +148,7 @@ TEST_F(InetTest, HeaderTextShapesTheRequest) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    RawServer server(kOk);
+    LoopbackServer server(kOk);
     std::vector<const char*> accept = c.accept;
     accept.push_back(nullptr);
     Options o;
@@ -168,7 +164,7 @@ TEST_F(InetTest, HeaderTextShapesTheRequest) {
 }
 
 TEST_F(InetTest, WholeResourceStyleRequestUsesHttp10) {
-  RawServer server("HTTP/1.0 200 OK\r\n\r\npicture");
+  LoopbackServer server("HTTP/1.0 200 OK\r\n\r\npicture");
   ASSERT_TRUE(RouteHost("img.example", "127.0.0.1", server.port()));
   const char* accept[] = {"Accept: */* \r\n", nullptr};
   Options o;
@@ -208,7 +204,7 @@ TEST_F(InetTest, BodiesAreSentWithTheirVerb) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.verb) + " with " + std::to_string(c.body.size()) + " bytes");
-    RawServer server(kOk);
+    LoopbackServer server(kOk);
     ASSERT_TRUE(RouteHost("H", "127.0.0.1", server.port()));
     Options o;
     o.verb = c.verb;
@@ -221,7 +217,7 @@ TEST_F(InetTest, BodiesAreSentWithTheirVerb) {
 }
 
 TEST_F(InetTest, ObjectPathNeverSplitsTheRequestLine) {
-  RawServer server(kOk);
+  LoopbackServer server(kOk);
   Options o;
   o.path = "/a b\r\nX-Injected: 1\x01\x7f\x80\xff?q=\"x y\"#frag";
   Call call("127.0.0.1", server.port(), o);
@@ -231,7 +227,7 @@ TEST_F(InetTest, ObjectPathNeverSplitsTheRequestLine) {
   EXPECT_THAT(server.requests()[0],
               StartsWith("GET /a%20b%0D%0AX-Injected:%201%01%7F%80%FF?q=\"x%20y\" HTTP/1.1\r\n"));
 
-  RawServer server2(kOk);
+  LoopbackServer server2(kOk);
   o.path = "relative";
   Call call2("127.0.0.1", server2.port(), o);
   ASSERT_TRUE(call2.Send());
@@ -240,7 +236,7 @@ TEST_F(InetTest, ObjectPathNeverSplitsTheRequestLine) {
 }
 
 TEST_F(InetTest, AgentAndReferrerCannotInjectLines) {
-  RawServer server(kOk);
+  LoopbackServer server(kOk);
   Options o;
   o.agent = "A\r\nX-Evil: 1";
   Call call("127.0.0.1", server.port(), o);
@@ -255,7 +251,8 @@ TEST_F(InetTest, RawHeadersQueryHasTheWindowsShape) {
   const std::string expected =
       "HTTP/1.1 404 Not Found\r\nX-A: 1\r\nContent-Length: 2\r\nConnection: close\r\n\r\n";
   // Bare LF line ends come back as CR LF.
-  RawServer server("HTTP/1.1 404 Not Found\nX-A: 1\nContent-Length: 2\nConnection: close\n\nok");
+  LoopbackServer server(
+      "HTTP/1.1 404 Not Found\nX-A: 1\nContent-Length: 2\nConnection: close\n\nok");
   Call call("127.0.0.1", server.port());
   ASSERT_TRUE(call.Send());
 
@@ -278,7 +275,7 @@ TEST_F(InetTest, RawHeadersQueryHasTheWindowsShape) {
 }
 
 TEST_F(InetTest, ContentLengthAndStatusQueries) {
-  RawServer server("HTTP/1.1 200 OK\r\nContent-Length:  5 \r\nConnection: close\r\n\r\nhello");
+  LoopbackServer server("HTTP/1.1 200 OK\r\nContent-Length:  5 \r\nConnection: close\r\n\r\nhello");
   Call call("127.0.0.1", server.port());
   ASSERT_TRUE(call.Send());
   char text[32];
@@ -301,9 +298,9 @@ TEST_F(InetTest, ContentLengthAndStatusQueries) {
                              &len, nullptr));
   EXPECT_EQ(number, 200u);
 
-  RawServer chunked("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
-                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
-                    "3\r\nabc\r\n0\r\nX-Trailer: t\r\n\r\n");
+  LoopbackServer chunked("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
+                         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                         "3\r\nabc\r\n0\r\nX-Trailer: t\r\n\r\n");
   Call call2("127.0.0.1", chunked.port());
   ASSERT_TRUE(call2.Send());
   len = sizeof text;
@@ -415,7 +412,7 @@ TEST_F(InetTest, ARequestsOwnBodyLimitReplacesTheLayersOrLiftsIt) {
 }
 
 TEST_F(InetTest, ConnectionClosedMidBodyGivesTheBytesSoFar) {
-  RawServer server("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789");
+  LoopbackServer server("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789");
   Call call("127.0.0.1", server.port());
   ASSERT_TRUE(call.Send());
   const ReadOutcome out = ReadAll(call.req);
@@ -426,8 +423,8 @@ TEST_F(InetTest, ConnectionClosedMidBodyGivesTheBytesSoFar) {
 
 TEST_F(InetTest, IdleTransfersTimeOut) {
   SetTimeoutsForTesting(std::chrono::milliseconds(2000), std::chrono::milliseconds(400));
-  RawServer midBody([](const std::string&) {
-    return RawReply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789", {}, true};
+  LoopbackServer midBody([](const std::string&) {
+    return Reply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789", Reply::Then::kStall};
   });
   Call call("127.0.0.1", midBody.port());
   ASSERT_TRUE(call.Send());
@@ -436,7 +433,7 @@ TEST_F(InetTest, IdleTransfersTimeOut) {
   EXPECT_TRUE(out.failed);
   EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
 
-  RawServer silent([](const std::string&) { return RawReply{"", {}, true}; });
+  LoopbackServer silent([](const std::string&) { return Reply{"", Reply::Then::kStall}; });
   Call call2("127.0.0.1", silent.port());
   EXPECT_FALSE(call2.Send());
   EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
@@ -445,7 +442,7 @@ TEST_F(InetTest, IdleTransfersTimeOut) {
 }
 
 TEST_F(InetTest, RefusedConnectionFailsEveryStep) {
-  Call call("127.0.0.1", ClosedPort());
+  Call call("127.0.0.1", ClosedLoopbackPort());
   EXPECT_FALSE(call.Send());
   EXPECT_EQ(GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
   char buf[64];
@@ -511,12 +508,12 @@ TEST_F(InetTest, RedirectToHttpsNeedsItsFlag) {
   for (const bool allowed : {false, true}) {
     SCOPED_TRACE(allowed);
     std::uint16_t port = 0;
-    RawServer server([&port](const std::string& request) {
+    LoopbackServer server([&port](const std::string& request) {
       if (request.rfind("GET /start", 0) == 0) {
-        return RawReply{"HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1:" + std::to_string(port) +
-                        "/secure\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
+        return Reply{"HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1:" + std::to_string(port) +
+                     "/secure\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
       }
-      return RawReply{};  // a TLS greeting: just close
+      return Reply{};  // a TLS greeting: just close
     });
     port = server.port();
     Options o;
@@ -534,7 +531,7 @@ TEST_F(InetTest, RedirectToHttpsNeedsItsFlag) {
 }
 
 TEST_F(InetTest, SecureRequestsSpeakTlsAndVerify) {
-  RawServer server(kOk);  // not TLS: the handshake cannot succeed
+  LoopbackServer server(kOk);  // not TLS: the handshake cannot succeed
   Options o;
   o.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE;
   Call call("127.0.0.1", server.port(), o);
@@ -623,7 +620,7 @@ TEST_F(InetTest, TenThousandSetCookieLinesAreHarmless) {
   std::string reply = "HTTP/1.1 200 OK\r\n";
   for (int i = 0; i < 10000; ++i) reply += "Set-Cookie: f" + std::to_string(i) + "=v\r\n";
   reply += "Content-Length: 2\r\nConnection: close\r\n\r\nok";
-  RawServer server(reply);
+  LoopbackServer server(reply);
   ASSERT_TRUE(RouteHost("flood.example", "127.0.0.1", server.port()));
   {
     Call call("flood.example", 80);
@@ -643,8 +640,8 @@ TEST_F(InetTest, TenThousandSetCookieLinesAreHarmless) {
 }
 
 TEST_F(InetTest, StoreCookiesFollowTheAgent) {
-  RawServer server("HTTP/1.1 200 OK\r\nSet-Cookie: k=v; path=/\r\nContent-Length: 0\r\n"
-                   "Connection: close\r\n\r\n");
+  LoopbackServer server("HTTP/1.1 200 OK\r\nSet-Cookie: k=v; path=/\r\nContent-Length: 0\r\n"
+                        "Connection: close\r\n\r\n");
   ASSERT_TRUE(RouteHost("order.example", "127.0.0.1", server.port()));
   for (int i = 0; i < 2; ++i) {
     Call call("order.example", 80);
@@ -671,7 +668,7 @@ TEST_F(InetTest, BrokenAnswersFailCleanly) {
   };
   for (const std::string& answer : answers) {
     SCOPED_TRACE(answer.substr(0, 20));
-    RawServer server(answer);
+    LoopbackServer server(answer);
     Call call("127.0.0.1", server.port());
     EXPECT_FALSE(call.Send());
     EXPECT_EQ(GetLastError(), answer.empty() ? ERROR_INTERNET_CONNECTION_ABORTED
@@ -685,7 +682,7 @@ TEST_F(InetTest, ManyHeaderBlocksStayBounded) {
   std::string reply;
   for (int i = 0; i < 3000; ++i) reply += "HTTP/1.1 100 Continue\r\nX-Pad: " + std::string(2000, 'p') + "\r\n\r\n";
   reply += kOk;
-  RawServer server(reply);
+  LoopbackServer server(reply);
   Call call("127.0.0.1", server.port());
   EXPECT_FALSE(call.Send());  // beyond the header allowance: the transfer ends
   EXPECT_TRUE(ReadAll(call.req).failed);
@@ -694,7 +691,7 @@ TEST_F(InetTest, ManyHeaderBlocksStayBounded) {
 // ------------------------------------------------------------------ proxies
 
 TEST_F(InetTest, ProxyListServesHttpAddresses) {
-  RawServer proxy(kOk);
+  LoopbackServer proxy(kOk);
   const std::string list = "http=127.0.0.1:" + std::to_string(proxy.port());
   Options o;
   o.access = INTERNET_OPEN_TYPE_PROXY;
@@ -709,8 +706,8 @@ TEST_F(InetTest, ProxyListServesHttpAddresses) {
 }
 
 TEST_F(InetTest, SchemesWithoutAProxyGoDirect) {
-  RawServer proxy(kOk);
-  RawServer target(kOk);
+  LoopbackServer proxy(kOk);
+  LoopbackServer target(kOk);
   ASSERT_TRUE(RouteHost("direct.example", "127.0.0.1", target.port()));
   const std::string p = "127.0.0.1:" + std::to_string(proxy.port());
   for (const std::string& list : {std::string("http="), "https=" + p, "http=bad/host:1 " + p}) {
@@ -727,8 +724,8 @@ TEST_F(InetTest, SchemesWithoutAProxyGoDirect) {
 }
 
 TEST_F(InetTest, DirectIgnoresTheEnvironmentAndPreconfigUsesIt) {
-  RawServer proxy(kOk);
-  RawServer target(kOk);
+  LoopbackServer proxy(kOk);
+  LoopbackServer target(kOk);
   setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
   {
     ASSERT_TRUE(RouteHost("plain.example", "127.0.0.1", target.port()));
@@ -792,7 +789,7 @@ TEST_F(InetTest, BadHandlesFailWithoutHarm) {
 }
 
 TEST_F(InetTest, ChildrenOutliveTheirParents) {
-  RawServer server(kOk);
+  LoopbackServer server(kOk);
   HINTERNET root = InternetOpenA("a", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   HINTERNET conn = InternetConnectA(root, "127.0.0.1", server.port(), nullptr, nullptr,
                                     INTERNET_SERVICE_HTTP, 0, 0);
@@ -806,10 +803,10 @@ TEST_F(InetTest, ChildrenOutliveTheirParents) {
 
 TEST_F(InetTest, SendingAgainStartsANewRequest) {
   int n = 0;
-  RawServer server([&n](const std::string&) {
+  LoopbackServer server([&n](const std::string&) {
     const std::string body = "answer" + std::to_string(++n);
-    return RawReply{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                    "\r\nConnection: close\r\n\r\n" + body};
+    return Reply{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                 "\r\nConnection: close\r\n\r\n" + body};
   });
   Call call("127.0.0.1", server.port());
   ASSERT_TRUE(call.Send());
@@ -822,8 +819,8 @@ TEST_F(InetTest, SendingAgainStartsANewRequest) {
 }
 
 TEST_F(InetTest, ClosingFromAnotherThreadEndsABlockedRead) {
-  RawServer server([](const std::string&) {
-    return RawReply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", {}, true};
+  LoopbackServer server([](const std::string&) {
+    return Reply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", Reply::Then::kStall};
   });
   Call call("127.0.0.1", server.port());
   ASSERT_TRUE(call.Send());
@@ -863,8 +860,8 @@ void CountingHook() {
 }
 
 TEST_F(InetTest, BlockingHookRunsWhileWaiting) {
-  RawServer server([](const std::string&) {
-    return RawReply{kOk, std::chrono::milliseconds(300)};
+  LoopbackServer server([](const std::string&) {
+    return Reply{kOk, Reply::Then::kClose, std::chrono::milliseconds(300)};
   });
   Call call("127.0.0.1", server.port());
   g_hookCalls = 0;
@@ -883,8 +880,8 @@ TEST_F(InetTest, RoutesAreCheckedAndReplaceable) {
   EXPECT_FALSE(RouteHost("a b", "127.0.0.1", 80));
   EXPECT_FALSE(RouteHost("h.example", "127.0.0.1:80", 80));
   EXPECT_FALSE(RouteHost("h.example", "127.0.0.1", 0));
-  RawServer first("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\n1");
-  RawServer second("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\n2");
+  LoopbackServer first("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\n1");
+  LoopbackServer second("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\n2");
   ASSERT_TRUE(RouteHost("Route.Example", "127.0.0.1", first.port()));
   ASSERT_TRUE(RouteHost("route.example", "127.0.0.1", second.port()));
   Call call("ROUTE.example", 1234);

@@ -16,16 +16,17 @@
 
 #include "platform/inet/inet_test_servers.h"
 #include "platform/inet/inet_testing.h"
+#include "testing/loopback_server.h"
 #include "text/gbk_literal.h"
 
 namespace qelvaro::gui::browser {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::testing::ClosedPort;
 using platform::testing::HttpServer;
-using platform::testing::RawReply;
-using platform::testing::RawServer;
+using qelvaro::testing::ClosedLoopbackPort;
+using qelvaro::testing::LoopbackServer;
+using qelvaro::testing::Reply;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -273,7 +274,7 @@ TEST_F(EngineTest, PagesAndBackgroundLoadsShowNothing) {
   }
   engine.Navigate(At("/plain.mp3"), Engine::kBackground);
   engine.Navigate(At("/missing.mp3"), Engine::kBackground);
-  engine.Navigate("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", Engine::kBackground);
+  engine.Navigate("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/", Engine::kBackground);
   for (int i = 0; i < 3000 && engine.ActiveLoads() > 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -286,20 +287,20 @@ TEST_F(EngineTest, PagesAndBackgroundLoadsShowNothing) {
 
 TEST_F(EngineTest, ALoadThatFailsEndsAsAFailedDownloadAndLeavesNoFile) {
   platform::SetTimeoutsForTesting(std::chrono::milliseconds(5000), std::chrono::milliseconds(300));
-  RawServer cut("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\n0123456789");
-  RawServer stalled([](const std::string&) {
-    return RawReply{"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\n0123", {},
-                    true};
+  LoopbackServer cut("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\n0123456789");
+  LoopbackServer stalled([](const std::string&) {
+    return Reply{"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\n0123",
+                 Reply::Then::kStall};
   });
-  RawServer garbage("SSH-2.0-OpenSSH_9.0\r\n\r\n");
-  const auto raw = [](const RawServer& s) { return "http://127.0.0.1:" + std::to_string(s.port()) + "/a.mp3"; };
+  LoopbackServer garbage("SSH-2.0-OpenSSH_9.0\r\n\r\n");
+  const auto raw = [](const LoopbackServer& s) { return s.Url("/a.mp3"); };
   const struct {
     std::string address;
     Outcome outcome;
     bool asked;
   } cases[] = {
       {At("/missing.mp3"), {Failure::kStatus, 404}, false},
-      {"http://127.0.0.1:" + std::to_string(ClosedPort()) + "/a.mp3", {Failure::kCannotConnect}, false},
+      {"http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/a.mp3", {Failure::kCannotConnect}, false},
       {"ftp://127.0.0.1/a.mp3", {Failure::kBadAddress}, false},
       {"   ", {Failure::kBadAddress}, false},
       {raw(garbage), {Failure::kBadReply}, false},
