@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -218,6 +219,19 @@ TEST_F(BrowserBoxTest, ClosingTheWindowStopsRunningDownloadsAndRemovesTheirParts
     EXPECT_TRUE(fs::exists(dir_ / "slow.mp3.part"));
   }
   EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(BrowserBoxTest, ClosingTheMainWindowEndsTheLoopThoughTheDownloadsWindowIsOpen) {
+  窗口 window("窗口", TestWindow());
+  HtmlViewer box(window, "超文本浏览框1", {362, 8, 144, 48}, {});
+  ASSERT_TRUE(window.Load());
+  box.SetAddress(At("/slow.mp3").c_str());
+  ASSERT_TRUE(Until([&] { return !Downloads(box).empty() && Downloads(box)[0].received > 0; }));
+  ASSERT_TRUE(DownloadsWindow(box)->isVisible());
+  QWidget* main = NativeWidget(window);
+  QTimer::singleShot(0, main, [main] { main->close(); });
+  EXPECT_EQ(RunMessageLoop(), 0);
+  EXPECT_FALSE(DownloadsWindow(box)->isVisible());
 }
 
 TEST_F(BrowserBoxTest, TheDialogWaitsUntilTheHandlerHasReturned) {
