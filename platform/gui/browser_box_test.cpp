@@ -5,7 +5,9 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -182,6 +184,31 @@ TEST_F(BrowserBoxTest, AFileIsSavedWhereTheDialogSaysAndListedAsDone) {
   const std::string picture = (dir_ / "downloads.png").string();
   EXPECT_TRUE(SaveDownloadsWindowPicture(box, picture.c_str()));
   EXPECT_GT(fs::file_size(picture), 0u);
+}
+
+TEST_F(BrowserBoxTest, TheRealDialogIsAFileDialogProposingTheName) {
+  SetSaveDialogRunner({});
+  窗口 window("窗口", TestWindow());
+  HtmlViewer box(window, "超文本浏览框1", {362, 8, 144, 48}, {});
+  ASSERT_TRUE(window.Load());
+  QString proposed;
+  const QString target = QString::fromStdString((dir_ / "chosen.mp3").string());
+  QTimer answer;
+  answer.setInterval(20);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    answer.stop();
+    proposed = dialog->selectedFiles().value(0);
+    dialog->selectFile(target);
+    static_cast<QDialog*>(dialog)->accept();  // public in QDialog
+  });
+  answer.start();
+  box.SetAddress(At("/song.mp3").c_str());
+  ASSERT_TRUE(Until([&] { return !Downloads(box).empty() && Downloads(box)[0].finished; }));
+  EXPECT_TRUE(proposed.endsWith(QStringLiteral("/song.mp3"))) << proposed.toStdString();
+  EXPECT_TRUE(Downloads(box)[0].succeeded);
+  EXPECT_EQ(Read(dir_ / "chosen.mp3"), std::string(50000, 's'));
 }
 
 TEST_F(BrowserBoxTest, CancellingTheDialogDropsTheLoadAndTheCancelButtonStopsADownload) {
