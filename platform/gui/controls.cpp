@@ -13,6 +13,7 @@
 #include <QStyledItemDelegate>
 #include <QWindow>
 
+#include <algorithm>
 #include <limits>
 #include <span>
 
@@ -123,11 +124,21 @@ bool 窗口::Load() {
 
 namespace internal {
 
+namespace {
+
+// Texts of code page 936 hold no character outside the BMP, so the cut never
+// splits a surrogate pair.
+void CutToDisplayLimit(QString& shown) {
+  if (shown.size() > kDisplayLimit) shown.truncate(kDisplayLimit);
+}
+
+}  // namespace
+
 QString MultiLineDisplay(const Text& text) {
   const QString wide = ToQString(text);
   QString shown;
-  shown.reserve(wide.size());
-  for (qsizetype i = 0; i < wide.size(); ++i) {
+  shown.reserve(std::min(wide.size(), kDisplayLimit + 1));
+  for (qsizetype i = 0; i < wide.size() && shown.size() <= kDisplayLimit; ++i) {
     const QChar c = wide[i];
     if (c == u'\r' && i + 1 < wide.size() && wide[i + 1] == u'\n') {
       shown.append(u'\n');
@@ -136,6 +147,7 @@ QString MultiLineDisplay(const Text& text) {
       shown.append(c);
     }
   }
+  CutToDisplayLimit(shown);
   return shown;
 }
 
@@ -143,6 +155,7 @@ QString SingleLineDisplay(const Text& text) {
   QString shown = ToQString(text);
   shown.remove(u'\r');
   shown.remove(u'\n');
+  CutToDisplayLimit(shown);
   return shown;
 }
 

@@ -2,14 +2,19 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "platform/gui/controls.h"
 #include "platform/gui/gui_test_support.h"
 #include "platform/gui/qt_access.h"
+#include "platform/gui/widgets_internal.h"
 #include "text/gbk_literal.h"
+#include "text/primitives.h"
 
 namespace qelvaro::gui {
 namespace {
@@ -94,6 +99,39 @@ TEST(Label, ShowsOneLineLeftAlignedAndGivesBackItsCaption) {
   EXPECT_EQ(label.Caption(), "歌手：<b>x</b>\n"_gbk);
   EXPECT_EQ(w->text(), QStringLiteral("歌手：<b>x</b>"));
   EXPECT_EQ(w->focusPolicy(), Qt::NoFocus);
+}
+
+TEST(Controls, ShowAtMostTheDisplayLimitOfATextOfMegabytesAndGiveItBackWhole) {
+  窗口 window("窗口", TestWindow());
+  EditBox multi(window, "multi", {7, 98, 232, 45}, {.multiLine = true, .readOnly = true});
+  EditBox single(window, "single", {0, 0, 80, 20}, {});
+  Label label(window, "label", {7, 16, 168, 24}, {});
+  ListView list(window, "list", {0, 56, 264, 200}, {.columns = {{"a", 160}, {"b", 100}}});
+  ASSERT_TRUE(ShowActive(window));
+  const int row = list.AppendRow();
+  const qsizetype limit = internal::kDisplayLimit;
+  struct Case {
+    Text text;
+    QString shown;
+  } cases[] = {
+      {Text(std::string(4 << 20, 'x')), QString(limit, u'x')},
+      {Text(std::string(limit, 'z')), QString(limit, u'z')},
+      {ConcatText(std::string(limit - 1, 'z'), "我的"_gbk), QString(limit - 1, u'z') + u'我'},
+  };
+  for (const Case& c : cases) {
+    multi.SetText(c.text);
+    single.SetText(c.text);
+    label.SetCaption(c.text);
+    list.SetCell(row, 0, c.text);
+    EXPECT_EQ(multi.GetText(), c.text);
+    EXPECT_EQ(single.GetText(), c.text);
+    EXPECT_EQ(label.Caption(), c.text);
+    EXPECT_EQ(list.Cell(row, 0), c.text);
+    EXPECT_EQ(qobject_cast<QPlainTextEdit*>(NativeWidget(multi))->toPlainText(), c.shown);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(NativeWidget(single))->text(), c.shown);
+    EXPECT_EQ(qobject_cast<QLabel*>(NativeWidget(label))->text(), c.shown);
+    EXPECT_EQ(qobject_cast<QTreeWidget*>(NativeWidget(list))->topLevelItem(row)->text(0), c.shown);
+  }
 }
 
 TEST(Button, IsPressedWithTheMouseSpaceOrEnterAndIsNoDefaultButton) {

@@ -35,6 +35,12 @@ struct EditState {
 
 // What a box shows for a text: a multi-line box breaks lines at CR LF only and
 // shows bare CR and LF as nothing; a single-line box shows no line breaks.
+// Labels, buttons and list cells show their text as a single-line box does.
+// Only the first kDisplayLimit characters are shown: Qt lays a long unbroken
+// line out slowly (a wrapped one in time that grows with the square of its
+// length), and a field of megabytes from the network would stall the window
+// for minutes. The control still keeps and gives back the whole text written.
+inline constexpr qsizetype kDisplayLimit = 16384;
 QString MultiLineDisplay(const Text& text);
 QString SingleLineDisplay(const Text& text);
 
